@@ -1,0 +1,63 @@
+#include "app/pos_bridge.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/site_files.h"
+#include "link/link_state.h"
+#include "platform/app_log.h"
+#include "platform/files.h"
+#include "service/code_table.h"
+#include "service/request_files.h"
+
+namespace qm {
+namespace {
+
+// An empty reply still answers the terminal: one blank slot.
+constexpr uint32_t kEmptyReplyLength = 20;
+
+void MarkLoggedOn(SiteContext& site, uint8_t hostId, uint8_t dcbId) {
+    for (uint32_t i = 0; i < site.stationCount; ++i) {
+        if (site.stations[i].hostId != hostId) continue;
+        uint8_t slot = FindDcbSlot(site, i, dcbId);
+        if (slot != 255) site.stations[i].dcbState[slot] = 1;
+        return;
+    }
+}
+
+}  // namespace
+
+int ForwardReply(SiteContext& site, uint8_t hostId) {
+    if (!site.replyBuffer) return 0;
+    std::memset(site.replyBuffer.get(), ' ', kReplyBufferSize);
+    ReplyResult reply;
+    if (!ReadReplyFile(site.txtDir, hostId, site.replyBuffer.get(), kReplyBufferSize, &reply)) {
+        if (LogEnabled(kLogErrors)) AppLog("SDKGetRxFile Error", hostId, 0);
+        return 0;
+    }
+    site.replyLength = reply.length;
+    if (reply.code == kCodeLogon && site.replyBuffer[0] == 0x01)
+        MarkLoggedOn(site, hostId, reply.dcbId);
+    if (site.replyLength == 0) site.replyLength = kEmptyReplyLength;
+    return SDKSendData(reply.dcbId, hostId, reply.code, site.replyBuffer.get(), site.replyLength);
+}
+
+LogonVerdict ReadLogonVerdict(const SiteContext& site) {
+    const std::string path = FindFileIgnoringCase(site.txtDir, "DL.txt");
+    if (path.empty()) return LogonVerdict::kNone;
+    FILE* f = std::fopen(path.c_str(), "rbe");
+    if (!f) return LogonVerdict::kNone;
+    char line[50] = {};
+    if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
+    std::fclose(f);
+    return line[0] == '1' ? LogonVerdict::kAccepted : LogonVerdict::kRejected;
+}
+
+void WriteRequestForBackEnd(WindowHandle backEnd, const _REQUESTRECORD& record,
+                            const uint8_t* data) {
+    SDKSaveTxFile(reinterpret_cast<void*>(static_cast<uintptr_t>(backEnd)), record.hostId,
+                  record.dcbId, record.code, record.length, const_cast<uint8_t*>(data));
+}
+
+}  // namespace qm

@@ -1,0 +1,24 @@
+// The bridge to the POS back-end: a terminal's request becomes a request
+// file and a notice; the back-end's reply file goes back to the terminal.
+#pragma once
+
+#include <cstdint>
+
+#include "app/site_context.h"
+#include "platform/window_message.h"
+
+namespace qm {
+
+// Takes over the reply file of the host and sends it to the terminal of the
+// most recent request. Non-zero when the reply was handed to the link.
+int ForwardReply(SiteContext& site, uint8_t hostId);
+
+enum class LogonVerdict { kNone, kAccepted, kRejected };
+// Reads the back-end's verdict from TXT/DL.txt: none when the file is missing.
+LogonVerdict ReadLogonVerdict(const SiteContext& site);
+
+// Writes the request file for a request notice and tells the back-end.
+void WriteRequestForBackEnd(WindowHandle backEnd, const _REQUESTRECORD& record,
+                            const uint8_t* data);
+
+}  // namespace qm

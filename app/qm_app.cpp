@@ -1,0 +1,107 @@
+#include "app/qm_app.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "app/command_line.h"
+#include "app/qm_dlg.h"
+#include "service/qmsdk.h"
+
+namespace qm {
+namespace {
+
+void PrintHelp() {
+    std::printf(
+        "Usage: qm HANDLE\n"
+        "  The POS back-end starts the manager with its own window handle in\n"
+        "  decimal. Without a valid handle the manager ends at once.\n"
+        "  qm --help      this text\n"
+        "  qm --version   the application and service versions\n"
+        "Environment: QM_HOME (program folder), QM_RUNTIME_DIR (runtime folder),\n"
+        "  QM_HEADLESS=1 (no windows even with a display).\n");
+}
+
+// Ctrl-C, a terminal closing, or the service manager stopping us: a close
+// like any other. The signals are taken as a descriptor by the main loop, so
+// no handler runs in the middle of anything.
+class SignalWaitable final : public Waitable {
+public:
+    SignalWaitable() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        // Blocked before any thread starts, so every thread inherits it.
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    }
+    ~SignalWaitable() override {
+        if (fd_ >= 0) close(fd_);
+    }
+    int WaitFd() const override { return fd_; }
+    bool Acquire() const override { return true; }
+    bool Valid() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+void PrintSite(CQMDlg& dlg) {
+    SiteContext& site = dlg.Site();
+    std::printf("QM %s (service %s) running headless: window %u, program folder %s\n",
+                kAppVersion, SDKGetVersion(), dlg.Handle(), site.programDir.c_str());
+    std::printf("%u base station(s)%s\n", site.stationCount,
+                site.tooManyStations ? " (more than 8 listed: link not started)" : "");
+    for (uint32_t i = 0; i < site.stationCount; ++i) {
+        const _DEVINFO& st = site.stations[i];
+        char port[7] = {};
+        std::memcpy(port, st.portName, sizeof st.portName);
+        std::printf("  基站%d-%s: %u terminal(s):", st.hostId, port, st.dcbCount);
+        for (uint32_t t = 0; t < st.dcbCount; ++t) std::printf(" %.3d", st.dcbIds[t]);
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+bool HeadlessMode() {
+    const char* headless = std::getenv("QM_HEADLESS");
+    if (headless && std::strcmp(headless, "1") == 0) return true;
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    const bool display = (x && *x) || (w && *w);
+    // The operator windows are not part of this build: always headless.
+    (void)display;
+    return true;
+}
+
+int CQMApp::Run(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+        PrintHelp();
+        return 0;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("qm %s (service %s)\n", kAppVersion, SDKGetVersion());
+        return 0;
+    }
+    const uint32_t backEnd = ParseWindowHandle(argc >= 2 ? argv[1] : nullptr);
+    if (backEnd == 0) return 0;
+
+    SignalWaitable signals;
+    auto dlg = std::make_unique<CQMDlg>(backEnd, std::make_unique<HeadlessUi>());
+    if (!dlg->Init()) return 1;
+    if (HeadlessMode()) PrintSite(*dlg);
+    dlg->RunModalLoop(signals.Valid() ? &signals : nullptr);
+    dlg.reset();
+    return 0;
+}
+
+}  // namespace qm

@@ -1,0 +1,174 @@
+#include "app/qm_dlg.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/pos_bridge.h"
+#include "app/site_files.h"
+#include "app/startup.h"
+#include "link/link_state.h"
+#include "platform/app_log.h"
+#include "platform/clock.h"
+#include "platform/timer.h"
+#include "service/qmsdk.h"
+
+namespace qm {
+namespace {
+
+// A running manager wakes on the named event and closes, releasing its
+// serial ports; this is the time it is given before the ports are opened.
+constexpr uint32_t kInstanceHandOverPause = 300;
+// A manager that still holds the named event after that is still stopping
+// its link; it is waited for this long at most.
+constexpr uint32_t kInstanceHandOverLimit = 5000;
+
+}  // namespace
+
+void HeadlessUi::OpenFromTray() {
+    if (LogEnabled(kLogErrors)) AppLog("No display: the window and the logon are not shown", 255, 255);
+}
+
+void HeadlessUi::ShowDownloadPanel() {
+    if (LogEnabled(kLogErrors)) AppLog("No display: the download panel is not shown", 255, 255);
+}
+
+void HeadlessUi::MessageBox(const char* text) {
+    std::fprintf(stderr, "QM: %s\n", text);
+    if (LogEnabled(kLogErrors)) AppLog("No display: message box not shown", 255, 255);
+}
+
+CQMDlg::CQMDlg(uint32_t backEndWindow, std::unique_ptr<WindowUi> ui)
+    : backEndWindow_(backEndWindow), ui_(std::move(ui)) {}
+
+CQMDlg::~CQMDlg() {
+    if (linkStarted_ || site_.replyBuffer) ShutDown(site_);
+    // The named event is released only now, after the ports: a manager
+    // starting after this one waits for it before opening them.
+    watcherStop_.Set();
+    if (closeWatcher_.joinable()) closeWatcher_.join();
+    instanceListener_.reset();
+}
+
+bool CQMDlg::Init() {
+    int err = 0;
+    window_ = MessageWindow::Create(static_cast<WindowHandle>(getpid()), &err);
+    if (!window_) {
+        std::fprintf(stderr, "QM: cannot create the main window: %s\n", std::strerror(err));
+        return false;
+    }
+
+    // Single instance: a manager already running closes on this event.
+    SetNamedEvent(kSingleInstanceEvent);
+    SleepMs(kInstanceHandOverPause);
+    OneShotTimer handOverLimit(kInstanceHandOverLimit);
+    instanceListener_ = NamedEventListener::Create(kSingleInstanceEvent, handOverLimit, &err);
+
+    linkStarted_ = StartUp(site_, window_->Handle()) != 0;
+    selectedStation_ = 0;
+
+    if (!PostMessage(backEndWindow_, WM_POS_NOTICE, 0, window_->Handle()) && LogEnabled(kLogErrors))
+        AppLog("PostMessage Error", 255, 255);
+
+    closeWatcher_ = std::thread(&CQMDlg::CloseWatcher, this);
+    return true;
+}
+
+void CQMDlg::CloseWatcher() {
+    if (!instanceListener_) {
+        int err = 0;
+        instanceListener_ = NamedEventListener::Create(kSingleInstanceEvent, watcherStop_, &err);
+        if (!instanceListener_) return;
+    }
+    instanceListener_->Reset();
+    if (WaitAny({&watcherStop_, instanceListener_.get()}, kInfinite) != 1) return;
+    PostMessage(window_->Handle(), kWmClose, 0, 0);
+}
+
+bool CQMDlg::DispatchPending() {
+    WindowMessage m;
+    while (!ended_ && window_->PeekMessage(&m)) Dispatch(m);
+    return !ended_;
+}
+
+void CQMDlg::RunModalLoop(const Waitable* stop) {
+    while (!ended_) {
+        int r = stop ? WaitAny({&window_->QueueReady(), stop}, kInfinite)
+                     : WaitAny({&window_->QueueReady()}, kInfinite);
+        if (r == 1) {
+            OnClose();
+            return;
+        }
+        DispatchPending();
+    }
+}
+
+void CQMDlg::Dispatch(const WindowMessage& m) {
+    switch (m.message) {
+        case WM_POS_NOTICE:
+            OnPosNotice(m.lParam);
+            return;
+        case WM_REQUEST_RECEIVED:
+            OnRequestReceived(m);
+            return;
+        case WM_TRAY_NOTIFY:
+            OnTrayNotify(m.wParam, m.lParam);
+            return;
+        case kWmClose:
+            OnClose();
+            return;
+        default:
+            return;
+    }
+}
+
+int CQMDlg::OnRequestReceived(const WindowMessage& m) {
+    // The record and bytes are addresses into the notice's own copy; a
+    // datagram from another process carries no copy, and its "addresses"
+    // must never be followed.
+    if (!m.payload) return 1;
+    const auto* record = reinterpret_cast<const _REQUESTRECORD*>(static_cast<uintptr_t>(m.wParam));
+    const auto* data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(m.lParam));
+    WriteRequestForBackEnd(backEndWindow_, *record, data);
+    return 1;
+}
+
+int CQMDlg::OnPosNotice(int64_t code) {
+    if (code == QM_NOTICE_SHORT_MESSAGE) {
+        LoadShortMessage(site_);
+    } else if (code >= 1 && code <= 8) {
+        if (!ForwardReply(site_, static_cast<uint8_t>(code)) && LogEnabled(kLogErrors))
+            AppLog("Send Error", static_cast<uint32_t>(code), 0);
+    } else if (code == QM_NOTICE_LOGON) {
+        CheckLogonVerdict();
+    } else if (code == QM_NOTICE_DATA_READY) {
+        if (site_.dataReadyEvent) site_.dataReadyEvent->Set();
+    } else if (code == QM_NOTICE_OPEN_DOWNLOAD) {
+        ui_->ShowDownloadPanel();
+    } else if (LogEnabled(kLogErrors)) {
+        AppLog("Exception Message", static_cast<uint32_t>(code) & 0xFFu, 0);
+    }
+    return 1;
+}
+
+void CQMDlg::CheckLogonVerdict() {
+    if (ReadLogonVerdict(site_) != LogonVerdict::kRejected) return;
+    ui_->MessageBox("用户名或密码错误,请重试！！");
+    // Ask again, as a double-click on the tray icon would.
+    PostMessage(window_->Handle(), WM_TRAY_NOTIFY, kTrayIconId, kTrayDoubleClick);
+}
+
+int CQMDlg::OnTrayNotify(uint64_t iconId, int64_t mouseMessage) {
+    if (iconId != kTrayIconId) return 0;
+    if (mouseMessage != kTrayDoubleClick) return 1;
+    ui_->OpenFromTray();
+    return 1;
+}
+
+void CQMDlg::OnClose() {
+    if (LogEnabled(kLogErrors)) AppLog("OnClose", 255, 255);
+    ended_ = true;
+}
+
+}  // namespace qm

@@ -1,0 +1,92 @@
+// The main window: owner of the site, the window-message handlers of the
+// bridge, the single-instance rule and the close watcher.
+//
+// The window's behaviour lives here, free of any toolkit, so it runs the
+// same with or without a display. What needs a screen (the logon dialog, the
+// panels, message boxes) goes through WindowUi; without a display the
+// headless UI writes a log line instead. Any main loop can drive the window:
+// wait on QueueReady() and call DispatchPending().
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/site_context.h"
+#include "platform/event.h"
+#include "platform/named_event.h"
+#include "platform/window_message.h"
+
+namespace qm {
+
+inline constexpr uint32_t kWmClose = 0x0010;
+inline constexpr uint32_t kTrayIconId = 3000;
+inline constexpr int64_t kTrayDoubleClick = 515;
+inline constexpr const char* kSingleInstanceEvent = "__QM_MUTEXT";
+
+// What the window needs from a screen.
+class WindowUi {
+public:
+    virtual ~WindowUi() = default;
+    // The tray double-click: show the window and ask for the operator logon.
+    virtual void OpenFromTray() = 0;
+    // Notice 12: show the window with its download panel.
+    virtual void ShowDownloadPanel() = 0;
+    // A modal message box with an OK button.
+    virtual void MessageBox(const char* text) = 0;
+};
+
+// Without a display nothing can be shown: each request is logged.
+class HeadlessUi final : public WindowUi {
+public:
+    void OpenFromTray() override;
+    void ShowDownloadPanel() override;
+    void MessageBox(const char* text) override;
+};
+
+class CQMDlg {
+public:
+    CQMDlg(uint32_t backEndWindow, std::unique_ptr<WindowUi> ui);
+    // The shut-down: stops the link, then the close watcher.
+    ~CQMDlg();
+    CQMDlg(const CQMDlg&) = delete;
+    CQMDlg& operator=(const CQMDlg&) = delete;
+
+    // The window's initialisation; false when the window cannot exist.
+    bool Init();
+    // Handles every queued message; false once the window has ended.
+    bool DispatchPending();
+    const Waitable& QueueReady() const { return window_->QueueReady(); }
+    // Runs until the window ends or stop is released (then as a close).
+    void RunModalLoop(const Waitable* stop);
+
+    WindowHandle Handle() const { return window_ ? window_->Handle() : 0; }
+    SiteContext& Site() { return site_; }
+    bool Ended() const { return ended_; }
+
+    // Message handlers.
+    int OnPosNotice(int64_t code);
+    int OnRequestReceived(const WindowMessage& message);
+    int OnTrayNotify(uint64_t iconId, int64_t mouseMessage);
+    void OnClose();
+    void CheckLogonVerdict();
+
+private:
+    void Dispatch(const WindowMessage& message);
+    void CloseWatcher();
+
+    const uint32_t backEndWindow_;
+    std::unique_ptr<WindowUi> ui_;
+    SiteContext site_;
+    std::unique_ptr<MessageWindow> window_;
+    uint8_t selectedStation_ = 0;
+    bool ended_ = false;
+
+    Event watcherStop_{Event::Mode::kManualReset, false};
+    std::unique_ptr<NamedEventListener> instanceListener_;
+    std::thread closeWatcher_;
+    bool linkStarted_ = false;
+};
+
+}  // namespace qm

@@ -1,0 +1,157 @@
+#include "app/site_files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <cstring>
+#include <string>
+
+#include "platform/files.h"
+
+namespace qm {
+namespace {
+
+// Station and terminal lines are read 99 bytes at a time: a longer line
+// goes on as the next line, as the back-end's files have always been read.
+constexpr int kSiteLineBuffer = 100;
+constexpr int kShortMessageBuffer = 260;
+constexpr size_t kShortMessageText = 40;
+constexpr const char* kSeparators = " \t\r\n";
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Opens a file that the back-end writes: the exact name first, else a name
+// equal to it ignoring letter case.
+File OpenSiteFile(const std::string& dir, const char* name) {
+    std::string path = FindFileIgnoringCase(dir, name);
+    if (path.empty()) return nullptr;
+    return File(std::fopen(path.c_str(), "rbe"));
+}
+
+// The number a field begins with, kept as 8 bits (the number modulo 256).
+uint8_t LeadingNumber(const char* s, size_t maxChars) {
+    unsigned value = 0;
+    for (size_t i = 0; i < maxChars && s[i] >= '0' && s[i] <= '9'; ++i)
+        value = (value * 10 + static_cast<unsigned>(s[i] - '0')) & 0xFFu;
+    return static_cast<uint8_t>(value);
+}
+
+// The first two fields of a station or terminal line. A line whose first
+// byte is CR, LF or a blank is skipped as a whole; a tab-first line is read.
+struct TwoFields {
+    int count = 0;
+    std::string first, second;
+};
+
+TwoFields SplitSiteLine(const char* line) {
+    TwoFields f;
+    if (line[0] == '\r' || line[0] == '\n' || line[0] == ' ' || line[0] == '\0') return f;
+    const char* p = line;
+    while (f.count < 2) {
+        p += std::strspn(p, kSeparators);
+        if (*p == '\0') break;
+        size_t len = std::strcspn(p, kSeparators);
+        (f.count == 0 ? f.first : f.second).assign(p, len);
+        ++f.count;
+        p += len;
+    }
+    return f;
+}
+
+}  // namespace
+
+int LoadStations(SiteContext& site) {
+    site.stationCount = 0;
+    site.tooManyStations = false;
+    File f = OpenSiteFile(site.txtDir, "基站.TXT");
+    if (!f) return 0;
+    char line[kSiteLineBuffer];
+    while (std::fgets(line, sizeof line, f.get())) {
+        TwoFields fields = SplitSiteLine(line);
+        // A station without a port name cannot be opened: it is no station.
+        if (fields.count < 2) continue;
+        if (site.stationCount >= QM_MAX_STATIONS) {
+            site.tooManyStations = true;
+            continue;
+        }
+        _DEVINFO& st = site.stations[site.stationCount];
+        st = _DEVINFO{};
+        st.hostId = LeadingNumber(fields.first.c_str(), fields.first.size());
+        std::memcpy(st.portName, fields.second.data(),
+                    std::min(fields.second.size(), sizeof st.portName));
+        st.dcbCount = 0;
+        ++site.stationCount;
+    }
+    return 1;
+}
+
+int LoadTerminals(SiteContext& site) {
+    File f = OpenSiteFile(site.txtDir, "点菜机.TXT");
+    if (!f) return 0;
+    char line[kSiteLineBuffer];
+    while (std::fgets(line, sizeof line, f.get())) {
+        TwoFields fields = SplitSiteLine(line);
+        // A terminal without a host id belongs to no station.
+        if (fields.count < 2) continue;
+        uint8_t dcbId = LeadingNumber(fields.first.c_str(), fields.first.size());
+        uint8_t hostId = LeadingNumber(fields.second.c_str(), fields.second.size());
+        for (uint32_t i = 0; i < site.stationCount; ++i) {
+            _DEVINFO& st = site.stations[i];
+            if (st.hostId != hostId || st.dcbCount >= QM_MAX_TERMINALS) continue;
+            st.dcbIds[st.dcbCount] = dcbId;
+            st.dcbState[st.dcbCount] = 0;
+            ++st.dcbCount;
+        }
+    }
+    return 1;
+}
+
+int LoadVenueTitle(SiteContext& site) {
+    File f = OpenSiteFile(site.txtDir, "BT.txt");
+    if (!f) f = OpenSiteFile(site.txtDir, "酒店名称.txt");
+    if (!f) return 0;
+    char line[kSiteLineBuffer] = {};
+    if (!std::fgets(line, sizeof line, f.get())) line[0] = '\0';
+    f.reset();
+
+    size_t length = std::min<size_t>(std::strlen(line), 20);
+    while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n')) --length;
+    SDKSetHotelTitle(reinterpret_cast<uint8_t*>(line), static_cast<uint32_t>(length));
+    return 1;
+}
+
+void LoadShortMessage(SiteContext& site) {
+    std::string path = FindFileIgnoringCase(site.txtDir, "DX.txt");
+    if (path.empty()) return;
+    File f(std::fopen(path.c_str(), "rbe"));
+    if (!f) return;
+    char line[kShortMessageBuffer] = {};
+    if (!std::fgets(line, sizeof line, f.get())) line[0] = '\0';
+    f.reset();
+    // The file is consumed whatever it holds, so a bad message is not
+    // read again at the next notice.
+    DeleteFile(path);
+
+    if (std::strlen(line) < 9) return;
+    uint8_t number = LeadingNumber(line, 3);
+    uint8_t dcbId = LeadingNumber(line + 4, 3);
+    char text[kShortMessageText + 1] = {};
+    size_t n = std::strcspn(line + 8, "\r\n");
+    n = std::min(n, kShortMessageText);
+    std::memcpy(text, line + 8, n);
+    if (text[0] == '\0') return;
+    SDKSetSMS(number, dcbId, reinterpret_cast<uint8_t*>(text));
+}
+
+uint8_t FindDcbSlot(const SiteContext& site, uint32_t stationIndex, uint8_t dcbId) {
+    if (stationIndex >= site.stationCount || stationIndex >= QM_MAX_STATIONS) return 255;
+    const _DEVINFO& st = site.stations[stationIndex];
+    for (uint32_t i = 0; i < st.dcbCount && i < QM_MAX_TERMINALS; ++i)
+        if (st.dcbIds[i] == dcbId) return static_cast<uint8_t>(i);
+    return 255;
+}
+
+}  // namespace qm

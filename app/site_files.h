@@ -1,0 +1,23 @@
+// Readers of the site files that the back-end keeps in the TXT folder:
+// base stations, terminals, the venue title and the short message.
+#pragma once
+
+#include <cstdint>
+
+#include "app/site_context.h"
+
+namespace qm {
+
+// 基站.TXT: one station per line, "host-id port". Returns 1 if read.
+int LoadStations(SiteContext& site);
+// 点菜机.TXT: one terminal per line, "dcb-id host-id". Returns 1 if read.
+int LoadTerminals(SiteContext& site);
+// BT.txt, else 酒店名称.txt: the first line, handed to the service as the
+// venue title. Returns 1 if a title file was read.
+int LoadVenueTitle(SiteContext& site);
+// DX.txt: read, deleted, and its message queued with the service.
+void LoadShortMessage(SiteContext& site);
+// Position of a terminal in station record stationIndex, 255 if none.
+uint8_t FindDcbSlot(const SiteContext& site, uint32_t stationIndex, uint8_t dcbId);
+
+}  // namespace qm

@@ -1,0 +1,187 @@
+// The frame handler: checks data frames, acknowledges fragments, answers
+// paging and clock requests, reassembles requests and posts each complete one
+// to the application window. It never waits for an acknowledgement itself:
+// acknowledgements arrive through the reader, so whatever must wait runs in
+// a worker.
+#include <ctime>
+
+#include "link/link_params.h"
+#include "link/request_notice.h"
+#include "link/short_message.h"
+#include "link/station_threads.h"
+#include "link/transmit.h"
+#include "platform/app_log.h"
+#include "platform/clock.h"
+
+namespace qm {
+namespace {
+
+// Gives a freshly started worker time to take its first step.
+constexpr uint32_t kWorkerStartPause = 2;
+// Gap between the acknowledgement of a terminal's short message and the
+// terminal being free again, so the ack leaves before the next beacon.
+constexpr uint32_t kShortMessageAckPause = 20;
+
+void PostRequest(Link& link, StationLink& station, TerminalLink& terminal, uint8_t command,
+                 std::span<const uint8_t> data) {
+    if (!PostRequestNotice(link.notifyWindow, station.hostId, terminal.dcbId, command, data) &&
+        LogEnabled(kLogErrors))
+        AppLog("PostMessage Error", station.hostId, terminal.dcbId);
+}
+
+void SendClockReply(Link& link, StationLink& station, uint8_t terminalPos) {
+    TerminalLink& terminal = *station.terminals[terminalPos];
+    time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    std::array<uint8_t, kClockStampLength + kTitleSize> payload;
+    auto stamp = BuildClockStamp(local);
+    std::copy(stamp.begin(), stamp.end(), payload.begin());
+    auto title = VenueTitle();
+    bool unset = std::all_of(title.begin(), title.end(), [](uint8_t b) { return b == 0; });
+    if (unset) title.fill(' ');
+    std::copy(title.begin(), title.end(), payload.begin() + kClockStampLength);
+
+    terminal.pageIndex = 0;
+    terminal.fragmentTotal = 1;
+    auto frame = BuildDataFrame(terminal.dcbId, kCmdClock, 1, 1, payload);
+    if (!frame) {
+        if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
+        return;
+    }
+    SendMACFrame(link, station.position, terminalPos, *frame, false, true);
+}
+
+void StartPaging(Link& link, StationLink& station, uint8_t terminalPos, bool forward) {
+    TerminalLink& terminal = *station.terminals[terminalPos];
+    const uint32_t page = terminal.pageIndex;
+    if (forward) {
+        uint32_t total = terminal.fragmentTotal;
+        uint32_t lastPage = total == 0 ? 0 : (total - 1) / kFragmentsPerPage;
+        if (page >= lastPage) return;  // no further page
+    } else if (page == 0) {
+        return;
+    }
+    terminal.idle.Reset();
+    terminal.savedPageIndex = page;
+    terminal.pageIndex = forward ? page + 1 : page - 1;
+    SendDataFrame(link, station.position, terminalPos, true);
+}
+
+void Reassemble(Link& link, StationLink& station, TerminalLink& terminal, const Frame& f) {
+    const std::span<const uint8_t> frame = f.view();
+    const uint8_t total = DataFragmentTotal(frame);
+    const uint8_t k = DataFragmentNumber(frame);
+    const std::span<const uint8_t> payload = DataPayload(frame);
+
+    if (k == 1) {
+        station.messageLength = 0;
+        station.messageOverflow = false;
+        station.lastFragment = 0;
+        station.holdFlag = 1;
+    }
+    if (k == station.lastFragment + 1) {
+        if (station.messageLength + payload.size() > kMessageBufferSize) {
+            // Longer than any request the terminals send: drop it whole
+            // rather than hand the back-end a truncated order.
+            if (!station.messageOverflow && LogEnabled(kLogErrors))
+                AppLog("Request too long, dropped", station.hostId, terminal.dcbId);
+            station.messageOverflow = true;
+        } else {
+            std::copy(payload.begin(), payload.end(), station.message.begin() + station.messageLength);
+            station.messageLength += static_cast<uint32_t>(payload.size());
+        }
+        station.lastFragment = k;
+    }
+    if (k != total) return;
+    station.holdFlag = 0;
+    station.lastFragment = 0;
+    if (station.messageOverflow) {
+        station.messageOverflow = false;
+        station.messageLength = 0;
+        return;
+    }
+    // The beacon now waits on this terminal until the reply has gone out.
+    terminal.idle.Reset();
+    PostRequest(link, station, terminal, frame[3], {station.message.data(), station.messageLength});
+}
+
+void HandleFrame(Link& link, StationLink& station, const Frame& f) {
+    const std::span<const uint8_t> frame = f.view();
+    const uint8_t terminalPos = FindTerminal(link, station.position, frame[1]);
+    if (terminalPos == kNotFound) return;
+    TerminalLink& terminal = *station.terminals[terminalPos];
+    terminal.activity.Set();
+
+    if (frame.size() < 9) {
+        if (frame.size() == 4) {
+            if (terminal.pendingShortMessages > 0) {
+                StartShortMessageSender(link, station.position, terminalPos);
+                SleepMs(kWorkerStartPause);
+            }
+            return;
+        }
+        switch (frame[3]) {
+            case kCmdClock:
+                SendClockReply(link, station, terminalPos);
+                return;
+            case kCmdPageBack:
+                StartPaging(link, station, terminalPos, false);
+                return;
+            case kCmdPageForward:
+                StartPaging(link, station, terminalPos, true);
+                return;
+            default:
+                // A request without data; the beacon does not wait for its reply.
+                PostRequest(link, station, terminal, frame[3], {});
+                return;
+        }
+    }
+
+    const uint8_t command = frame[3];
+    const bool checksumOk = DataChecksumOk(frame);
+    if (command == kCmdTest) {
+        // Link test echoes are counted by the link test run, when one is active.
+        return;
+    }
+    if (!checksumOk) {
+        SendControlFrame(station, terminal, kCmdChecksumError);
+        return;
+    }
+    if (command == kCmdShortMessage) {
+        terminal.idle.Reset();
+        SendControlFrame(station, terminal, kCmdAck);
+        SleepMs(kShortMessageAckPause);
+        terminal.idle.Set();
+    } else {
+        const uint8_t total = DataFragmentTotal(frame);
+        // The last fragment is not acknowledged here: the reply answers it.
+        if (total > 1 && DataFragmentNumber(frame) < total)
+            SendControlFrame(station, terminal, kCmdAck);
+    }
+    Reassemble(link, station, terminal, f);
+}
+
+}  // namespace
+
+void FrameHandlerThread(Link& link, StationLink& station) {
+    for (;;) {
+        if (WaitAny({&link.stop, &station.frameReady}, kInfinite) != 1) return;
+        for (;;) {
+            Frame frame;
+            {
+                std::lock_guard<std::mutex> hold(station.receiveLock);
+                if (station.handOff.empty()) break;
+                frame = station.handOff.front();
+                station.handOff.pop_front();
+            }
+            // Handled outside the receive lock: the reassembly state belongs
+            // to this thread alone, and the reader keeps taking bytes
+            // (acknowledgements among them) meanwhile.
+            HandleFrame(link, station, frame);
+            if (link.stop.IsSet()) return;
+        }
+    }
+}
+
+}  // namespace qm

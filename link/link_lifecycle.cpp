@@ -1,0 +1,136 @@
+// Start and stop of the link: the station table, the serial ports and the
+// four threads of every opened base station.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "link/link_state.h"
+#include "link/station_threads.h"
+#include "platform/app_log.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace qm {
+namespace {
+
+std::unique_ptr<Link> g_link;
+std::atomic<MessageBoxFunction> g_messageBox{nullptr};
+
+constexpr const char* kDownloadFileNames[kDownloadFileCount] = {
+    "菜品表.TXT",     "菜品类别表.TXT", "包房名称表.TXT", "菜品套餐表.TXT",
+    "菜品套餐内容表.TXT", "推荐菜品表.TXT", "推荐菜品内容表.TXT", "客户要求表.TXT",
+    "退菜理由表.TXT", "短信息表.TXT",   "新改菜品表.TXT",
+};
+
+// Threads are started one after the other with a short pause, so that each
+// has reached its first wait before the next one needs it.
+constexpr uint32_t kThreadStartPause = 50;
+// Pauses of the stop: beacons first, so no new poll is queued, then the rest.
+constexpr uint32_t kStopPause = 100;
+
+// Opens the station's port with the link's line settings, or reports why not.
+int OpenStationPort(Link& link, const _DEVINFO& entry, StationLink& station) {
+    char name[sizeof entry.portName + 1] = {};
+    std::memcpy(name, entry.portName, sizeof entry.portName);
+    int err = 0;
+    station.port = SerialPort::Open(entry.portName, link.programDir, &err);
+    if (station.port) return 1;
+    char text[64];
+    std::snprintf(text, sizeof text, "打开%s失败-%d", name, err);
+    ShowLinkMessage(text);
+    return 0;
+}
+
+}  // namespace
+
+Link* CurrentLink() { return g_link.get(); }
+
+void SetMessageBoxFunction(MessageBoxFunction fn) { g_messageBox = fn; }
+
+void ShowLinkMessage(const char* text) {
+    MessageBoxFunction fn = g_messageBox.load();
+    if (fn) {
+        fn(text);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", text);
+}
+
+int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count) {
+    if (g_link) {
+        if (LogEnabled(kLogErrors)) AppLog("SDKInit: link already started", 255, 255);
+        return 0;
+    }
+    auto link = std::make_unique<Link>();
+    for (size_t i = 0; i < kDownloadFileCount; ++i) link->downloadFiles[i] = kDownloadFileNames[i];
+    link->programDir = ProgramDir();
+    link->txtDir = link->programDir + "/TXT";
+    link->swapDir = link->txtDir + "/Swap";
+    link->notifyWindow = notifyWindow;
+
+    for (uint32_t i = 0; i < count; ++i) {
+        const _DEVINFO& entry = entries[i];
+        if (entry.hostId > 8 || entry.dcbCount == 0) continue;
+        auto station = std::make_unique<StationLink>();
+        station->hostId = entry.hostId;
+        station->position = static_cast<uint8_t>(link->stations.size());
+        if (!OpenStationPort(*link, entry, *station)) continue;
+        for (uint32_t t = 0; t < entry.dcbCount && t < QM_MAX_TERMINALS; ++t)
+            station->terminals.push_back(std::make_unique<TerminalLink>(entry.dcbIds[t]));
+        link->stations.push_back(std::move(station));
+    }
+    if (link->stations.empty()) return 0;
+
+    g_link = std::move(link);
+    Link& l = *g_link;
+    for (auto& sp : l.stations) {
+        StationLink& s = *sp;
+        s.holdFlag = 0;
+        s.lastFragment = 0;
+        s.writer = std::thread(WriterThread, std::ref(l), std::ref(s));
+        SleepMs(kThreadStartPause);
+        s.beacon = std::thread(BeaconThread, std::ref(l), std::ref(s));
+        SleepMs(kThreadStartPause);
+        s.handler = std::thread(FrameHandlerThread, std::ref(l), std::ref(s));
+        SleepMs(kThreadStartPause);
+        s.reader = std::thread(ReaderThread, std::ref(l), std::ref(s));
+        SleepMs(kThreadStartPause);
+    }
+    return 1;
+}
+
+void StopLink() {
+    if (!g_link) return;
+    Link& l = *g_link;
+    l.run.Reset();
+    SleepMs(kStopPause);
+    l.stop.Set();
+    SleepMs(kStopPause);
+    for (auto& s : l.stations) {
+        for (std::thread* t : {&s->writer, &s->beacon, &s->handler, &s->reader})
+            if (t->joinable()) t->join();
+    }
+    // Workers wait on the stop event too; after this nothing uses the
+    // stations any more, and the ports, queues and events can go.
+    l.workers.JoinAll();
+    g_link.reset();
+}
+
+uint8_t FindStation(Link& link, uint8_t hostId) {
+    for (size_t i = 0; i < link.stations.size(); ++i)
+        if (link.stations[i]->hostId == hostId) return static_cast<uint8_t>(i);
+    if (LogEnabled(kLogErrors)) AppLog("Invalid host id", hostId, 255);
+    return kNotFound;
+}
+
+uint8_t FindTerminal(Link& link, uint8_t station, uint8_t dcbId) {
+    if (station < link.stations.size()) {
+        const auto& terminals = link.stations[station]->terminals;
+        for (size_t i = 0; i < terminals.size(); ++i)
+            if (terminals[i]->dcbId == dcbId) return static_cast<uint8_t>(i);
+    }
+    if (LogEnabled(kLogErrors)) AppLog("Invalid Dcb id", 255, dcbId);
+    return kNotFound;
+}
+
+}  // namespace qm

@@ -1,0 +1,102 @@
+// The reader: takes bytes off a station's port and cuts them into frames.
+// Acknowledgements, plain beacon answers and download answers are settled
+// here at once, because senders are waiting for them; every other frame goes
+// to the station's frame handler.
+#include <cerrno>
+#include <cstdio>
+
+#include "link/packet_log.h"
+#include "link/station_threads.h"
+#include "platform/app_log.h"
+
+namespace qm {
+namespace {
+
+constexpr size_t kReadBuffer = 2048;
+
+void HandOver(StationLink& station, std::span<const uint8_t> bytes) {
+    Frame frame;
+    std::copy(bytes.begin(), bytes.end(), frame.bytes.begin());
+    frame.length = static_cast<uint32_t>(bytes.size());
+    if (station.handOff.size() >= kHandOffDepth) {
+        station.handOff.pop_front();
+        if (LogEnabled(kLogErrors)) AppLog("Frame queue full, oldest frame dropped", station.hostId, 255);
+    }
+    station.handOff.push_back(frame);
+    LogPacket(0, bytes.data(), bytes.size());
+    station.frameReady.Set();
+}
+
+// Judges one frame from the assembler; the caller holds the receive lock.
+void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
+    if (out.event != AssemblerEvent::kFrame) {
+        LogPacket(static_cast<int>(out.event), out.bytes.data(), out.bytes.size());
+        return;
+    }
+    const std::span<const uint8_t> f = out.bytes;
+    if (out.kind == FrameKind::kData) {
+        HandOver(station, f);
+        return;
+    }
+    if (out.kind == FrameKind::kBeacon) {
+        uint8_t t = FindTerminal(link, station.position, f[1]);
+        if (t == kNotFound) return;
+        // A beacon answer matters only when a short message waits for the
+        // terminal: it is the terminal's go-ahead for the delivery.
+        if (station.terminals[t]->pendingShortMessages > 0) {
+            HandOver(station, f);
+            return;
+        }
+        LogPacket(0, f.data(), f.size());
+        return;
+    }
+    const uint8_t command = f[3];
+    if (command == kCmdAck) {
+        uint8_t t = FindTerminal(link, station.position, f[1]);
+        if (t == kNotFound) return;
+        station.terminals[t]->ack.Set();
+        LogPacket(0, f.data(), f.size());
+        return;
+    }
+    if (command == kCmdDownloadSearch) {
+        if (FindTerminal(link, station.position, f[1]) == kNotFound) return;
+        LogPacket(0, f.data(), f.size());
+        return;
+    }
+    HandOver(station, f);
+}
+
+}  // namespace
+
+void ReaderThread(Link& link, StationLink& station) {
+    if (!station.port) return;
+    station.port->Purge();
+    uint8_t buf[kReadBuffer];
+    for (;;) {
+        int r = WaitAny({&link.stop, &station.port->Readable()}, kInfinite);
+        if (r == 0) return;
+        ssize_t n;
+        int err = 0;
+        {
+            std::lock_guard<std::mutex> portHold(station.portLock);
+            std::lock_guard<std::mutex> receiveHold(station.receiveLock);
+            n = station.port->Read(buf, sizeof buf);
+            if (n < 0) err = errno;
+            for (ssize_t i = 0; i < n; ++i) {
+                if (auto out = station.assembler.Feed(buf[i])) Settle(link, station, *out);
+            }
+        }
+        if (n > 0 || (n < 0 && (err == EAGAIN || err == EINTR))) continue;
+        if (n == 0 && !station.port->HungUp()) continue;
+        // The device is gone (a USB adapter pulled out, the line hung up):
+        // polling it again would report the same at once, for ever. Say so
+        // once and wait for the stop.
+        char text[40];
+        std::snprintf(text, sizeof text, "ReadFile Error %d", n < 0 ? err : EIO);
+        if (LogEnabled(kLogErrors)) AppLog(text, station.hostId, 255);
+        link.stop.Wait(kInfinite);
+        return;
+    }
+}
+
+}  // namespace qm

@@ -1,0 +1,157 @@
+#include "link/short_message.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "link/link_params.h"
+#include "link/transmit.h"
+#include "platform/app_log.h"
+#include "platform/files.h"
+
+namespace qm {
+namespace {
+
+// One lock per DCB id: the file of a DCB id is shared by all stations, and
+// the queueing side (application thread) and the sender (worker) change it
+// and its counts one at a time.
+std::array<std::mutex, 256> g_fileLocks;
+
+// Short-message files are tiny; anything far larger is not ours to load.
+constexpr long kMaxFileSize = 1 << 20;
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
+    FILE* f = std::fopen(path.c_str(), "rbe");
+    if (!f) return false;
+    out->clear();
+    uint8_t buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        if (out->size() + n > static_cast<size_t>(kMaxFileSize)) break;
+        out->insert(out->end(), buf, buf + n);
+    }
+    std::fclose(f);
+    return true;
+}
+
+// Removes the first record: the rest is written to Bak, which then replaces
+// the file in one rename, so a crash never leaves a half-written file.
+void RemoveFirstRecord(const std::string& swapDir, const std::string& path, size_t recordBytes) {
+    std::vector<uint8_t> contents;
+    if (!ReadWholeFile(path, &contents)) return;
+    recordBytes = std::min(recordBytes, contents.size());
+    const std::string bak = swapDir + "/Bak";
+    FILE* f = std::fopen(bak.c_str(), "wbe");
+    if (!f) return;
+    size_t rest = contents.size() - recordBytes;
+    bool ok = std::fwrite(contents.data() + recordBytes, 1, rest, f) == rest;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok || std::rename(bak.c_str(), path.c_str()) != 0) DeleteFile(bak);
+}
+
+void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint8_t terminalPos) {
+    TerminalLink& terminal = *station.terminals[terminalPos];
+    const std::string path = ShortMessagePath(link.swapDir, terminal.dcbId);
+    std::optional<ShortMessageRecord> record;
+    {
+        std::lock_guard<std::mutex> hold(g_fileLocks[terminal.dcbId]);
+        std::vector<uint8_t> contents;
+        if (!ReadWholeFile(path, &contents)) return;
+        record = ParseFirstRecord(contents);
+    }
+    if (!record) return;
+
+    std::vector<uint8_t> payload = ShortMessagePayload(*record);
+    terminal.pageIndex = 0;
+    terminal.fragmentTotal = 1;
+    auto frame = BuildReplyFrame(terminal, kCmdShortMessage, 0, payload);
+    if (!frame) {
+        if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
+        return;
+    }
+    // Not acknowledged: the message stays first and the next beacon to the
+    // terminal announces it again.
+    if (!SendMACFrame(link, stationPos, terminalPos, *frame, true, true)) return;
+
+    std::lock_guard<std::mutex> hold(g_fileLocks[terminal.dcbId]);
+    uint32_t left = terminal.pendingShortMessages.load();
+    if (left > 0) terminal.pendingShortMessages = --left;
+    if (left > 0) {
+        RemoveFirstRecord(link.swapDir, path, record->recordBytes);
+    } else {
+        DeleteFile(path);
+    }
+}
+
+}  // namespace
+
+std::string ShortMessagePath(const std::string& swapDir, uint8_t dcbId) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/DX_%.2d", dcbId);
+    return swapDir + name;
+}
+
+std::optional<ShortMessageRecord> ParseFirstRecord(const std::vector<uint8_t>& contents) {
+    if (contents.empty()) return std::nullopt;
+    ShortMessageRecord r;
+    r.number = contents[0];
+    size_t i = 1;
+    while (i + 1 < contents.size() && !(contents[i] == '\r' && contents[i + 1] == '\n')) ++i;
+    if (i + 1 < contents.size()) {
+        r.text.assign(contents.begin() + 1, contents.begin() + static_cast<long>(i));
+        r.recordBytes = i + 2;
+    } else {
+        // A record cut short (the file was damaged): take what is there.
+        r.text.assign(contents.begin() + 1, contents.end());
+        r.recordBytes = contents.size();
+    }
+    return r;
+}
+
+std::vector<uint8_t> ShortMessagePayload(const ShortMessageRecord& record) {
+    const size_t n = std::min(record.text.size(), kShortMessageTextMax);
+    std::vector<uint8_t> p(3 + n);
+    p[0] = static_cast<uint8_t>('0' + record.number / 100);
+    p[1] = static_cast<uint8_t>('0' + record.number / 10 % 10);
+    p[2] = static_cast<uint8_t>('0' + record.number % 10);
+    std::copy_n(record.text.begin(), n, p.begin() + 3);
+    return p;
+}
+
+void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, uint8_t dcbId,
+                       const uint8_t* text) {
+    const char* t = reinterpret_cast<const char*>(text ? text : reinterpret_cast<const uint8_t*>(""));
+    const size_t len = std::strcspn(t, "\r\n");
+    const std::string path = ShortMessagePath(swapDir, dcbId);
+
+    std::lock_guard<std::mutex> hold(g_fileLocks[dcbId]);
+    FILE* f = std::fopen(path.c_str(), "abe");
+    if (!f && errno == ENOENT) {
+        CreateFolder(swapDir);
+        f = std::fopen(path.c_str(), "abe");
+    }
+    if (!f) return;
+    bool ok = std::fputc(number, f) != EOF;
+    ok = ok && std::fwrite(t, 1, len, f) == len;
+    ok = ok && std::fwrite("\r\n", 1, 2, f) == 2;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok || !link) return;
+    for (auto& station : link->stations)
+        for (auto& terminal : station->terminals)
+            if (terminal->dcbId == dcbId) ++terminal->pendingShortMessages;
+}
+
+void StartShortMessageSender(Link& link, uint8_t stationPos, uint8_t terminalPos) {
+    StationLink& station = *link.stations[stationPos];
+    TerminalLink& terminal = *station.terminals[terminalPos];
+    if (terminal.shortMessageSending.exchange(true)) return;
+    bool started = link.workers.Start([&link, &station, &terminal, stationPos, terminalPos] {
+        SendShortMessage(link, station, stationPos, terminalPos);
+        terminal.shortMessageSending = false;
+    });
+    if (!started) terminal.shortMessageSending = false;
+}
+
+}  // namespace qm

@@ -1,0 +1,45 @@
+// Short messages for terminals: each terminal's file TXT/Swap/DX_<dcb> holds
+// the messages waiting for it, oldest first, and the link announces them with
+// its beacons and delivers them one by one.
+//
+// A record is one byte, the message number taken as it is, then the text up
+// to CR LF. The file is read by records, not lines, so a message number of 0,
+// 10 or 13 (NUL, LF, CR) can never split or hide a record. Texts are cut at
+// their first CR or LF when queued, so no record holds a line end of its own.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/link_state.h"
+
+namespace qm {
+
+inline constexpr size_t kShortMessageTextMax = 40;
+
+struct ShortMessageRecord {
+    uint8_t number = 0;
+    std::vector<uint8_t> text;  // without CR LF
+    size_t recordBytes = 0;     // size in the file, CR LF included
+};
+
+std::string ShortMessagePath(const std::string& swapDir, uint8_t dcbId);
+
+// The first record of a short-message file's contents; none for an empty one.
+std::optional<ShortMessageRecord> ParseFirstRecord(const std::vector<uint8_t>& contents);
+
+// The payload delivered to the terminal: the number as three decimal digits,
+// then at most 40 bytes of text.
+std::vector<uint8_t> ShortMessagePayload(const ShortMessageRecord& record);
+
+// SDKSetSMS: appends a record to the terminal's file and raises the pending
+// count of every terminal with that DCB id on every station.
+void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, uint8_t dcbId,
+                       const uint8_t* text);
+
+// Starts the short-message sender for a terminal unless one is running.
+void StartShortMessageSender(Link& link, uint8_t station, uint8_t terminal);
+
+}  // namespace qm

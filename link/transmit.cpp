@@ -1,0 +1,200 @@
+#include "link/transmit.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "link/link_params.h"
+#include "platform/app_log.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace qm {
+namespace {
+
+// Sends the frame already queued, then fresh copies, until the terminal
+// acknowledges or the attempts are used up. No copy is queued after the last
+// attempt: a frame nobody waits for would only disturb the next exchange.
+bool AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, const Frame& frame,
+              uint32_t attempts, bool setIdleOnAck) {
+    for (uint32_t a = 0; a < attempts; ++a) {
+        if (a > 0) {
+            terminal.ack.Reset();
+            AppendFrame(station, frame);
+        }
+        station.wake.Set();
+        int r = WaitAny({&terminal.ack, &link.stop}, kAckWait);
+        if (r == 0) {
+            if (setIdleOnAck) terminal.idle.Set();
+            return true;
+        }
+        if (r == 1) return false;  // the link is stopping
+    }
+    return false;
+}
+
+// One page: up to four fragments, each acknowledged before the next.
+bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const uint8_t* page,
+              uint32_t n) {
+    StationLink& station = *link.stations[stationPos];
+    TerminalLink& terminal = *station.terminals[terminalPos];
+    const uint32_t pageIndex = terminal.pageIndex;
+    bool ok = true;
+    for (uint32_t f = 0; f < kFragmentsPerPage && f * kMaxPayload < n; ++f) {
+        uint32_t len = std::min<uint32_t>(kMaxPayload, n - f * kMaxPayload);
+        auto frame = BuildReplyFrame(terminal, terminal.replyCommand,
+                                     kFragmentsPerPage * pageIndex + f,
+                                     {page + f * kMaxPayload, len});
+        if (!frame || !SendMACFrame(link, stationPos, terminalPos, *frame, true, false)) {
+            if (!frame && LogEnabled(kLogErrors))
+                AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
+            terminal.pageIndex = terminal.savedPageIndex.load();
+            ok = false;
+            break;
+        }
+    }
+    terminal.idle.Set();
+    return ok;
+}
+
+}  // namespace
+
+bool AppendFrame(StationLink& station, const Frame& frame) {
+    if (frame.length == 0 || frame.length > kMaxFrame) return false;
+    std::lock_guard<std::mutex> hold(station.queueLock);
+    station.txQueue.push_back(frame);
+    return true;
+}
+
+void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t command) {
+    auto frame = BuildControlFrame(terminal.dcbId, command);
+    if (!frame) return;
+    terminal.ack.Reset();
+    AppendFrame(station, *frame);
+    station.wake.Set();
+}
+
+int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame,
+                 bool wait, bool setIdleOnAck) {
+    if (stationPos >= link.stations.size() || !link.stations[stationPos]->port ||
+        terminalPos >= link.stations[stationPos]->terminals.size()) {
+        if (LogEnabled(kLogErrors)) AppLog("SendMACFrame hCom Error", stationPos, terminalPos);
+        return 0;
+    }
+    StationLink& station = *link.stations[stationPos];
+    TerminalLink& terminal = *station.terminals[terminalPos];
+    const uint32_t attempts = Params().retryTimes;
+    terminal.ack.Reset();
+    if (attempts == 0 || !AppendFrame(station, frame)) {
+        if (LogEnabled(kLogErrors)) AppLog("SendMACFrame Ack Timeout", stationPos, terminalPos);
+        return 0;
+    }
+    if (!wait) {
+        // The retry worker has its own copy of the frame; it logs nothing.
+        link.workers.Start([&link, &station, &terminal, frame, attempts, setIdleOnAck] {
+            AwaitAck(link, station, terminal, frame, attempts, setIdleOnAck);
+        });
+        SleepMs(2);
+        return 1;
+    }
+    if (AwaitAck(link, station, terminal, frame, attempts, setIdleOnAck)) return 1;
+    if (LogEnabled(kLogErrors)) AppLog("SendMACFrame Ack Timeout", stationPos, terminalPos);
+    return 0;
+}
+
+std::optional<Frame> BuildReplyFrame(const TerminalLink& terminal, uint8_t command,
+                                     uint32_t fragmentIndex, std::span<const uint8_t> payload) {
+    return BuildDataFrame(terminal.dcbId, command, terminal.fragmentTotal & 0xFFu,
+                          fragmentIndex + 1, payload);
+}
+
+std::string SpillPath(const Link& link, uint8_t dcbId, uint8_t hostId) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/Swap_%.2d_%.2d", dcbId, hostId);
+    return link.swapDir + name;
+}
+
+int SpillReply(const Link& link, uint8_t dcbId, uint8_t hostId, const uint8_t* bytes,
+               uint32_t length) {
+    const std::string path = SpillPath(link, dcbId, hostId);
+    FILE* f = std::fopen(path.c_str(), "wbe");
+    if (!f && errno == ENOENT) {
+        CreateFolder(link.swapDir);
+        f = std::fopen(path.c_str(), "wbe");
+    }
+    if (!f) return 0;
+    // A short write would page out a truncated reply as if it were whole.
+    bool ok = std::fwrite(bytes, 1, length, f) == length;
+    ok = (std::fclose(f) == 0) && ok;
+    return ok ? 1 : 0;
+}
+
+uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t pageIndex,
+                  uint8_t* page) {
+    int fd = open(SpillPath(link, dcbId, hostId).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const off_t offset = static_cast<off_t>(pageIndex) * kPageSize;
+    uint32_t got = 0;
+    while (got < kPageSize) {
+        ssize_t r = pread(fd, page + got, kPageSize - got, offset + got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += static_cast<uint32_t>(r);
+    }
+    close(fd);
+    return got;
+}
+
+int SendDataFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, bool inWorker) {
+    StationLink& station = *link.stations[stationPos];
+    TerminalLink& terminal = *station.terminals[terminalPos];
+    std::vector<uint8_t> page(kPageSize);
+    uint32_t n = ReadPage(link, terminal.dcbId, station.hostId, terminal.pageIndex, page.data());
+    if (n == 0) {
+        terminal.pageIndex = terminal.savedPageIndex.load();
+        if (LogEnabled(kLogErrors))
+            AppLog("SendDataFrame len=0 Error", station.hostId, terminal.dcbId);
+        return 0;
+    }
+    page.resize(n);
+    if (inWorker) {
+        link.workers.Start([&link, stationPos, terminalPos, page = std::move(page)] {
+            SendPage(link, stationPos, terminalPos, page.data(), static_cast<uint32_t>(page.size()));
+        });
+        SleepMs(5);
+        return 1;
+    }
+    return SendPage(link, stationPos, terminalPos, page.data(), n) ? 1 : 0;
+}
+
+int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const uint8_t* data,
+              uint32_t length) {
+    const uint8_t stationPos = FindStation(link, hostId);
+    if (stationPos == kNotFound) return 0;
+    const uint8_t terminalPos = FindTerminal(link, stationPos, dcbId);
+    if (terminalPos == kNotFound) return 0;
+    TerminalLink& terminal = *link.stations[stationPos]->terminals[terminalPos];
+    terminal.pageIndex = 0;
+    terminal.fragmentTotal = length == 0 ? 1 : (length - 1) / kMaxPayload + 1;
+    terminal.replyCommand = command;
+
+    if (length <= kMaxPayload) {
+        auto frame = BuildReplyFrame(terminal, command, 0, {data, length});
+        if (!frame) {
+            if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", hostId, dcbId);
+            return 0;
+        }
+        return SendMACFrame(link, stationPos, terminalPos, *frame, true, true);
+    }
+    if (!SpillReply(link, dcbId, hostId, data, length)) {
+        if (LogEnabled(kLogErrors)) AppLog("SaveSendData Open File Error", hostId, dcbId);
+        return 0;
+    }
+    return SendDataFrame(link, stationPos, terminalPos, false);
+}
+
+}  // namespace qm

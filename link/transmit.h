@@ -1,0 +1,54 @@
+// The transmit path: the per-station queue, control frames, SendMACFrame
+// with its acknowledgement retries, and long replies sent page by page from
+// their spill files.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "link/link_state.h"
+
+namespace qm {
+
+// Wait for one acknowledgement of a sent frame; the terminal answers well
+// within it on a healthy link.
+inline constexpr uint32_t kAckWait = 500;
+inline constexpr uint32_t kPageSize = 200;
+inline constexpr uint32_t kFragmentsPerPage = 4;
+
+// Appends a copy of the frame to the station's queue. Frames are at most
+// 255 bytes by construction; anything claiming more is refused.
+bool AppendFrame(StationLink& station, const Frame& frame);
+
+// Queues a control frame (acknowledgement 0x01, checksum error 0x02) to the
+// terminal and wakes the writer. Never waits.
+void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t command);
+
+// Sends the frame and awaits the terminal's acknowledgement, up to
+// RetryTimes sendings 500 ms apart. With wait false, a worker carries the
+// retries and the call returns 1 at once.
+int SendMACFrame(Link& link, uint8_t station, uint8_t terminal, const Frame& frame, bool wait,
+                 bool setIdleOnAck);
+
+// A data frame to the terminal carrying fragment fragmentIndex + 1 of the
+// terminal's current reply, under its reply command.
+std::optional<Frame> BuildReplyFrame(const TerminalLink& terminal, uint8_t command,
+                                     uint32_t fragmentIndex, std::span<const uint8_t> payload);
+
+// The spill file of a long reply: TXT/Swap/Swap_<dcb>_<host>.
+std::string SpillPath(const Link& link, uint8_t dcbId, uint8_t hostId);
+int SpillReply(const Link& link, uint8_t dcbId, uint8_t hostId, const uint8_t* bytes,
+               uint32_t length);
+// Page pageIndex of the spill file into page (200 bytes); bytes read, 0 on
+// any failure or beyond the end.
+uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t pageIndex,
+                  uint8_t* page);
+
+// Sends the terminal's current page; inWorker hands it to a page sender.
+int SendDataFrame(Link& link, uint8_t station, uint8_t terminal, bool inWorker);
+
+// The link's part of SDKSendData: a reply to a terminal's request.
+int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const uint8_t* data,
+              uint32_t length);
+
+}  // namespace qm

@@ -1,0 +1,42 @@
+// Owner of the link's short-lived worker threads: retry workers, page
+// senders and short-message senders. Each worker is joined either when a
+// later worker starts (finished ones are reaped then) or at JoinAll, which
+// StopLink calls after setting the stop event that every worker waits on.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace qm {
+
+class WorkerSet {
+public:
+    WorkerSet() = default;
+    ~WorkerSet() { JoinAll(); }
+    WorkerSet(const WorkerSet&) = delete;
+    WorkerSet& operator=(const WorkerSet&) = delete;
+
+    // Runs fn on a thread of its own. Refused (false) once JoinAll has begun.
+    bool Start(std::function<void()> fn);
+    // Joins every worker; no new one starts afterwards.
+    void JoinAll();
+    // Workers started and not yet reaped; for tests.
+    size_t Count();
+
+private:
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    void ReapFinishedLocked(std::list<Worker>& finished);
+
+    std::mutex lock_;
+    std::list<Worker> workers_;
+    bool closed_ = false;
+};
+
+}  // namespace qm

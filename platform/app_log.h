@@ -1,0 +1,35 @@
+// The application log QMLog.txt and the debug level that gates all logging.
+//
+// Every layer writes here (start-up, the link's threads, the service), so it
+// sits at the bottom beside the other process-wide services. The file is
+// opened by its relative name for each line, in the current folder of the
+// moment, and closed again, so an operator can move or delete it at any time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace qm {
+
+// Thresholds of the log sites.
+inline constexpr uint32_t kLogErrors = 1;    // errors and events
+inline constexpr uint32_t kLogDownload = 3;  // download tracing
+inline constexpr uint32_t kLogPackets = 4;   // the packet log
+
+// The process-wide debug level: 1 until start-up reads QM.ini.
+uint32_t DebugLevel();
+void SetDebugLevel(uint32_t level);
+inline bool LogEnabled(uint32_t threshold) { return DebugLevel() >= threshold; }
+
+// Appends one line "[QMAPP] MM-DD hh:mm:ss (HostID nnn  DCBID nnn)<text>\r\n"
+// to QMLog.txt in the current folder. Only the low 8 bits of each number are
+// printed. The debug-level test is the caller's. Lines from different
+// threads never interleave. A file that cannot be opened loses the line.
+void AppLog(const char* text, uint32_t hostNumber, uint32_t dcbNumber);
+
+// Formats the line AppLog writes, without CR LF, for the given local time.
+// Exposed for tests.
+int FormatAppLogLine(char* out, size_t size, const struct tm& local, const char* text,
+                     uint32_t hostNumber, uint32_t dcbNumber);
+
+}  // namespace qm

@@ -1,0 +1,36 @@
+// Time for the manager: a monotonic millisecond tick count and sleeps.
+//
+// Every wait and pause of the link goes through here, so that the timing
+// rules of the link (10 ms write pause, 500 ms acknowledgement waits, beacon
+// dwell) can be read in one place.
+#pragma once
+
+#include <cstdint>
+
+namespace qm {
+
+// Milliseconds since an arbitrary start, from the monotonic clock. Wraps
+// after about 49 days like the tick count the link was designed around;
+// differences taken as uint32_t stay right across the wrap.
+uint32_t TickCount();
+
+// Monotonic milliseconds without wrap, for deadlines.
+int64_t MonotonicMs();
+
+// Pauses the calling thread. Used only for the fixed pauses of the link
+// protocol, never to wait for something to happen.
+void SleepMs(uint32_t ms);
+
+// A deadline for bounded waits: start, check and remaining time.
+class Deadline {
+public:
+    explicit Deadline(int64_t timeoutMs);
+    bool Expired() const;
+    // Milliseconds left, never negative.
+    int64_t RemainingMs() const;
+
+private:
+    int64_t end_;
+};
+
+}  // namespace qm

@@ -1,0 +1,185 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+namespace qm {
+namespace {
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return fd_; }
+    // Closes now and reports whether the close succeeded: for a written file
+    // a failed close can mean lost data.
+    bool Close() {
+        int fd = fd_;
+        fd_ = -1;
+        return close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const char* data, size_t len) {
+    while (len > 0) {
+        ssize_t n = write(fd, data, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool CopyBytes(int in, int out) {
+    char buf[16 * 1024];
+    for (;;) {
+        ssize_t n = read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (!WriteAll(out, buf, static_cast<size_t>(n)))
+            return false;
+    }
+}
+
+std::string ExecutablePath() {
+    std::string path(256, '\0');
+    // The link's length is not known in advance; grow until it fits, within
+    // the longest path the system allows.
+    while (path.size() <= 65536) {
+        ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+        if (n < 0)
+            return {};
+        if (static_cast<size_t>(n) < path.size()) {
+            path.resize(static_cast<size_t>(n));
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+    return {};
+}
+
+}  // namespace
+
+bool CreateFolder(const std::string& path) {
+    if (mkdir(path.c_str(), 0755) == 0)
+        return true;
+    if (errno != EEXIST)
+        return false;
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<DirEntry> ListFolder(const std::string& path) {
+    std::vector<DirEntry> entries;
+    DIR* dir = opendir(path.c_str());
+    if (!dir)
+        return entries;
+    while (dirent* e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool folder = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN) {
+            // Some file systems do not fill in the type.
+            struct stat st {};
+            folder = lstat((path + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.push_back({std::move(name), folder});
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+bool DeleteFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    Fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0)
+        return false;
+    struct stat src {};
+    if (fstat(in.Get(), &src) != 0 || !S_ISREG(src.st_mode))
+        return false;
+    // Opening the source itself as the target would truncate it before a
+    // byte was read.
+    struct stat dst {};
+    if (stat(to.c_str(), &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
+        return false;
+    }
+    Fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (out.Get() < 0)
+        return false;
+    bool copied = CopyBytes(in.Get(), out.Get());
+    if (out.Close() && copied)
+        return true;
+    unlink(to.c_str());
+    return false;
+}
+
+std::string FindFileIgnoringCase(const std::string& dir, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        return {};
+    }
+    struct stat st {};
+    if (lstat((dir + "/" + name).c_str(), &st) == 0)
+        return name;
+    for (const DirEntry& e : ListFolder(dir)) {
+        if (EqualIgnoringCase(e.name, name))
+            return e.name;
+    }
+    return {};
+}
+
+std::string ProgramDir() {
+    const char* home = std::getenv("QM_HOME");
+    if (home && *home) {
+        std::string dir = home;
+        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+        return dir;
+    }
+    std::string exe = ExecutablePath();
+    size_t slash = exe.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? "/" : exe.substr(0, slash);
+}
+
+}  // namespace qm

@@ -1,0 +1,49 @@
+// Files and folders below the program folder.
+//
+// File contents are bytes (GBK text passes through untouched); names are
+// UTF-8 on disk. The back-end on the other platform wrote names in any
+// letter case, so a file it writes is found by its exact name first and
+// otherwise by a name equal ignoring ASCII letter case.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qm {
+
+struct DirEntry {
+    std::string name;
+    bool isFolder = false;  // a symlink is never a folder, whatever it points to
+};
+
+// Creates one folder level with mode 0755 (less the umask). True when the
+// folder was made or already exists as a folder; false otherwise (missing
+// parent, a file of that name, no permission).
+bool CreateFolder(const std::string& path);
+
+// The entries of a folder without "." and "..", sorted by name (byte order)
+// so that every lookup over them is repeatable. Empty when the folder cannot
+// be read.
+std::vector<DirEntry> ListFolder(const std::string& path);
+
+// Removes a file (not a folder). True when it was removed.
+bool DeleteFile(const std::string& path);
+
+// Copies the bytes of from to to, replacing to. True only when every byte
+// reached the target and it was closed without error; a target left
+// incomplete is removed. Copying a file onto itself is refused (false) and
+// leaves it intact.
+bool CopyFile(const std::string& from, const std::string& to);
+
+// The name of the entry of dir that stands for name: name itself when it
+// exists, else the first entry (in ListFolder's order) equal to it ignoring
+// ASCII letter case, else an empty string. Returns a name, not a path. A
+// name holding '/' is never looked up.
+std::string FindFileIgnoringCase(const std::string& dir, const std::string& name);
+
+// The program folder without a trailing slash: $QM_HOME when set and not
+// empty, else the folder of the running executable. "/" stays "/". Empty
+// when the executable's path cannot be read.
+std::string ProgramDir();
+
+}  // namespace qm

@@ -1,0 +1,50 @@
+// Unix datagram sockets at a path in the runtime folder: the one transport
+// under window messages and named events (internal to platform/).
+//
+// A path is owned by the live socket bound to it. Binding replaces a stale
+// file (one that refuses connections: its socket was closed without the path
+// being removed, or it is not a socket at all) and never a live one. The
+// check-then-replace step and the "remove only if still mine" step each run
+// under an exclusive flock of the runtime folder, so that two processes
+// following these rules cannot both judge a file stale and then remove the
+// socket that the other one has just bound.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace qm {
+
+struct BoundSocket {
+    int fd = -1;
+    dev_t device = 0;  // of the socket file, to recognise it later
+    ino_t inode = 0;
+};
+
+enum class BindResult {
+    kBound,   // *out holds the new socket
+    kHeld,    // a live socket owns the path; nothing was changed
+    kFailed,  // *err says why
+};
+
+// Whether the path fits in sockaddr_un.
+bool FitsSocketPath(const std::string& path);
+
+// Binds a non-blocking, close-on-exec datagram socket at `path` inside the
+// folder `dir`.
+BindResult BindDatagramSocket(const std::string& dir, const std::string& path, BoundSocket* out,
+                              int* err);
+
+// Removes `path` if it is still the file that `socket` was bound to (same
+// device and inode), then closes the socket. Leaves a path that someone else
+// has bound since alone.
+void ReleaseDatagramSocket(const std::string& dir, const std::string& path, BoundSocket* socket);
+
+// Sends one datagram to the socket at `path` without ever blocking. Returns
+// 0, or the errno: ENOENT or ECONNREFUSED when nobody is bound there, EAGAIN
+// when the receiver's queue is full.
+int SendDatagram(const std::string& path, const void* data, size_t size);
+
+}  // namespace qm

@@ -1,0 +1,105 @@
+#include "platform/profile.h"
+
+#include <cstdio>
+#include <limits>
+#include <string_view>
+
+namespace qm {
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool ReadBounded(const std::string& path, std::string* text) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    text->resize(kProfileMaxBytes);
+    size_t n = std::fread(text->data(), 1, text->size(), f);
+    std::fclose(f);
+    text->resize(n);
+    return true;
+}
+
+// The leading decimal digits of a value, held at the top of the range.
+uint32_t LeadingNumber(std::string_view value) {
+    constexpr uint32_t kMax = std::numeric_limits<uint32_t>::max();
+    uint32_t n = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            break;
+        uint32_t digit = static_cast<uint32_t>(c - '0');
+        if (n > (kMax - digit) / 10)
+            return kMax;
+        n = n * 10 + digit;
+    }
+    return n;
+}
+
+}  // namespace
+
+uint32_t ReadProfileInt(const std::string& iniPath, const char* section, const char* key,
+                        uint32_t defaultValue) {
+    if (!section || !key)
+        return defaultValue;
+    std::string text;
+    if (!ReadBounded(iniPath, &text))
+        return defaultValue;
+
+    std::string_view rest(text);
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF")
+        rest.remove_prefix(3);
+
+    const std::string_view wantSection = Trim(section);
+    const std::string_view wantKey = Trim(key);
+    bool inSection = false;
+    while (!rest.empty()) {
+        size_t end = rest.find('\n');
+        std::string_view line = Trim(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (line.front() == '[') {
+            std::string_view name = line.substr(1);
+            name = Trim(name.substr(0, name.find(']')));
+            inSection = EqualIgnoringCase(name, wantSection);
+            continue;
+        }
+        if (!inSection)
+            continue;
+        size_t eq = line.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        if (!EqualIgnoringCase(Trim(line.substr(0, eq)), wantKey))
+            continue;
+        std::string_view value = Trim(line.substr(eq + 1));
+        if (value.empty())
+            return defaultValue;
+        return LeadingNumber(value);
+    }
+    return defaultValue;
+}
+
+}  // namespace qm

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds QM and runs every test: the normal build, then the
+# AddressSanitizer/UndefinedBehaviorSanitizer build, then the threaded link
+# under ThreadSanitizer.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/bootstrap.sh"
+
+run_ctest() {
+    local dir=$1; shift
+    (cd "$dir" && ctest --output-on-failure -j2 --timeout 180 "$@")
+}
+
+echo "== normal build"
+"$here/scripts/build.sh" normal
+run_ctest "$here/build/normal"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+"$here/scripts/build.sh" sanitize
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest "$here/build/sanitize"
+
+echo "== ThreadSanitizer build"
+"$here/scripts/build.sh" tsan
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest "$here/build/tsan"

@@ -1,0 +1,44 @@
+// Request and reply files: how a terminal's request reaches the back-end as
+// TXT/T<host>.txt and how its reply comes back from TXT/R<host>.txt.
+//
+// One last-request memory (code and DCB id) ties a reply to its request for
+// the whole service: only the most recent request, of whatever station, can
+// be answered.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/window_message.h"
+
+namespace qm {
+
+// Writes the request file and posts WM_POS_NOTICE (lParam = host id) to the
+// window. When the file cannot be written whole, nothing is posted and the
+// last-request memory keeps its values. Returns whether the notice went out.
+bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId,
+                      uint8_t dcbId, uint8_t code, std::span<const uint8_t> data);
+
+// The request file's contents for a request: the 10-byte header, then the
+// converted record when the code has a converter that accepts it.
+std::string FormatRequestFile(uint8_t dcbId, uint8_t code, std::span<const uint8_t> data);
+
+struct ReplyResult {
+    uint8_t code = 0;
+    uint8_t dcbId = 0;
+    uint32_t length = 0;
+};
+
+// Reads the reply file of the host into data (capacity bytes), in 20-byte
+// slots. Returns 1 when it answers the most recent request. On refusal the
+// data is untouched and out->length is 0; out->code may already be set.
+// Lines that would run past the capacity are not taken.
+int ReadReplyFile(const std::string& txtDir, uint8_t hostId, uint8_t* data, size_t capacity,
+                  ReplyResult* out);
+
+// The last-request memory: cleared when the service starts.
+void ResetLastRequest();
+void LastRequest(uint8_t* code, uint8_t* dcbId);
+
+}  // namespace qm

@@ -1,0 +1,340 @@
+// The receive side's frame assembler: cutting a byte stream into frames and
+// rejecting malformed ones.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "link/frame_codec.h"
+
+namespace qm {
+namespace {
+
+using ByteVec = std::vector<uint8_t>;
+
+ByteVec Bytes(std::initializer_list<int> values) {
+    ByteVec out;
+    for (int v : values) out.push_back(static_cast<uint8_t>(v));
+    return out;
+}
+
+struct Report {
+    AssemblerEvent event;
+    FrameKind kind;
+    ByteVec bytes;
+};
+
+std::vector<Report> FeedAll(FrameAssembler& a, const ByteVec& stream) {
+    std::vector<Report> out;
+    for (uint8_t b : stream) {
+        auto r = a.Feed(b);
+        if (r)
+            out.push_back({r->event, r->kind, ByteVec(r->bytes.begin(), r->bytes.end())});
+    }
+    return out;
+}
+
+std::vector<Report> FeedAll(const ByteVec& stream) {
+    FrameAssembler a;
+    return FeedAll(a, stream);
+}
+
+TEST(FrameAssembler, NoiseBeforeAStartIsDropped) {
+    const auto r = FeedAll(Bytes({0x12, 0x34, 0x00, 0x05, 0xFA, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
+    EXPECT_EQ(r[0].kind, FrameKind::kBeacon);
+    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
+}
+
+TEST(FrameAssembler, StartInsideAFrameReportsThePartAndStartsOver) {
+    const auto r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x00, 0x05, 0xFA, 0xFF}));
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
+    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA}));
+    EXPECT_EQ(r[1].event, AssemblerEvent::kFrame);
+    EXPECT_EQ(r[1].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
+}
+
+TEST(FrameAssembler, RepeatedStartsEachReportOneByte) {
+    const auto r = FeedAll(Bytes({0x00, 0x00, 0x00, 0x05, 0xFA, 0xFF}));
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
+    EXPECT_EQ(r[0].bytes, Bytes({0x00}));
+    EXPECT_EQ(r[1].event, AssemblerEvent::kError6);
+    EXPECT_EQ(r[2].kind, FrameKind::kBeacon);
+}
+
+TEST(FrameAssembler, ControlFramesAndTheirComplements) {
+    auto r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFE, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
+    EXPECT_EQ(r[0].kind, FrameKind::kControl);
+
+    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
+    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF}));
+
+    // The address is judged before the command.
+    r = FeedAll(Bytes({0x00, 0x05, 0xFB, 0x01, 0xFD, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError4);
+
+    // 5 to 8 bytes are all control frames; their extra bytes are not looked at.
+    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x23, 0xDC, 0x41, 0x42, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
+    EXPECT_EQ(r[0].kind, FrameKind::kControl);
+    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x23, 0xDD, 0x41, 0x42, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
+
+    // A 5-byte frame: the end marker stands where the command complement
+    // should be, and 0x01 + 0xFF is not 0xFF.
+    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
+}
+
+TEST(FrameAssembler, BeaconWithBadAddressIsError4) {
+    const auto r = FeedAll(Bytes({0x00, 0x05, 0xFB, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError4);
+    EXPECT_EQ(r[0].kind, FrameKind::kBeacon);
+}
+
+TEST(FrameAssembler, TooShortIsError3) {
+    auto r = FeedAll(Bytes({0x00, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError3);
+    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0xFF}));
+
+    r = FeedAll(Bytes({0x00, 0x05, 0xFF, 0x00, 0x05, 0xFA, 0xFF}));
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError3);
+    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFF}));
+    EXPECT_EQ(r[1].event, AssemblerEvent::kFrame);
+
+    // An end marker outside a frame is noise.
+    EXPECT_TRUE(FeedAll(Bytes({0xFF, 0xFF, 0x05})).empty());
+}
+
+TEST(FrameAssembler, DataFramesAreNotCheckedForComplements) {
+    // Address and command complements both wrong, checksum wrong too: the
+    // frame handler judges it, not the assembler.
+    const auto frame = Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0x61, 0xFF});
+    const auto r = FeedAll(frame);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
+    EXPECT_EQ(r[0].kind, FrameKind::kData);
+    EXPECT_EQ(r[0].bytes, frame);
+
+    // Nine bytes already count as data.
+    const auto nine = Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0xFF});
+    const auto r9 = FeedAll(nine);
+    ASSERT_EQ(r9.size(), 1u);
+    EXPECT_EQ(r9[0].kind, FrameKind::kData);
+}
+
+TEST(FrameAssembler, LongestFrameIsAccepted) {
+    ByteVec frame(255, 0x41);
+    frame[0] = 0x00;
+    frame[254] = 0xFF;
+    const auto r = FeedAll(frame);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
+    EXPECT_EQ(r[0].bytes.size(), 255u);
+}
+
+TEST(FrameAssembler, OverflowIsError2AndTheNextStartIsClean) {
+    FrameAssembler a;
+    ByteVec stream(256, 0x41);
+    stream[0] = 0x00;
+    auto r = FeedAll(a, stream);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError2);
+    ASSERT_EQ(r[0].bytes.size(), 255u);
+    EXPECT_EQ(r[0].bytes[0], 0x00);
+    EXPECT_EQ(r[0].bytes[254], 0x41);
+    EXPECT_FALSE(a.InFrame());
+    EXPECT_EQ(a.Length(), 0u);
+
+    // What follows up to the next start is noise, an end marker included.
+    r = FeedAll(a, Bytes({0x41, 0xFF, 0x42, 0x00, 0x05, 0xFA, 0xFF}));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
+    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
+}
+
+TEST(FrameAssembler, EndMarkerOneByteTooLateIsDroppedWithTheFrame) {
+    FrameAssembler a;
+    ByteVec stream(255, 0x41);
+    stream[0] = 0x00;
+    stream.push_back(0xFF);  // would be byte 256
+    auto r = FeedAll(a, stream);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError2);
+    EXPECT_FALSE(a.InFrame());
+}
+
+TEST(FrameAssembler, StartMarkerAfter255BytesIsError6NotError2) {
+    FrameAssembler a;
+    ByteVec stream(255, 0x41);
+    stream[0] = 0x00;
+    stream.push_back(0x00);
+    auto r = FeedAll(a, stream);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
+    EXPECT_EQ(r[0].bytes.size(), 255u);
+    EXPECT_TRUE(a.InFrame());
+    EXPECT_EQ(a.Length(), 1u);
+}
+
+TEST(FrameAssembler, TwoFramesInOneRead) {
+    auto first = BuildDataFrame(3, 0x30, 2, 1, Bytes({'a', 'b'}));
+    auto second = BuildDataFrame(3, 0x30, 2, 2, Bytes({'c'}));
+    ASSERT_TRUE(first && second);
+    ByteVec stream(first->bytes.begin(), first->bytes.begin() + first->length);
+    stream.insert(stream.end(), second->bytes.begin(), second->bytes.begin() + second->length);
+    const auto r = FeedAll(stream);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].bytes, ByteVec(first->bytes.begin(), first->bytes.begin() + first->length));
+    EXPECT_EQ(r[1].bytes, ByteVec(second->bytes.begin(), second->bytes.begin() + second->length));
+}
+
+TEST(FrameAssembler, ResetLeavesTheFrame) {
+    FrameAssembler a;
+    FeedAll(a, Bytes({0x00, 0x05}));
+    EXPECT_TRUE(a.InFrame());
+    a.Reset();
+    EXPECT_FALSE(a.InFrame());
+    // The tail of the abandoned frame is noise now.
+    EXPECT_TRUE(FeedAll(a, Bytes({0xFA, 0xFF})).empty());
+}
+
+// Frames the link builds, chosen at random, with payloads that the builders
+// accept and whose checksum is not a marker.
+ByteVec RandomCleanFrame(std::mt19937& rng) {
+    std::uniform_int_distribution<int> byte(1, 0xFE);
+    std::uniform_int_distribution<int> kind(0, 3);
+    for (;;) {
+        const auto id = static_cast<uint8_t>(byte(rng));
+        const auto cmd = static_cast<uint8_t>(byte(rng));
+        std::optional<Frame> f;
+        switch (kind(rng)) {
+            case 0:
+                f = BuildBeaconFrame(id);
+                break;
+            case 1:
+                f = BuildControlFrame(id, cmd);
+                break;
+            case 2: {
+                ByteVec payload(std::uniform_int_distribution<size_t>(1, kMaxPayload)(rng));
+                for (auto& b : payload) b = static_cast<uint8_t>(byte(rng));
+                f = BuildDataFrame(id, cmd, 3, 2, payload);
+                break;
+            }
+            default: {
+                ByteVec text(std::uniform_int_distribution<size_t>(0, kMaxDownloadText)(rng));
+                for (auto& b : text) b = static_cast<uint8_t>(byte(rng));
+                f = BuildDownloadFrame(static_cast<uint8_t>(cmd % 11), 900, 450, text);
+                break;
+            }
+        }
+        if (f && FrameInteriorClean(f->view()))
+            return {f->bytes.begin(), f->bytes.begin() + f->length};
+    }
+}
+
+TEST(FrameAssemblerProperty, EveryBuiltFrameComesOutWholeBetweenNoise) {
+    std::mt19937 rng(20240611);
+    std::uniform_int_distribution<int> noiseByte(1, 0xFF);  // anything but a start
+    std::uniform_int_distribution<int> noiseLength(0, 40);
+    for (int round = 0; round < 200; ++round) {
+        ByteVec stream;
+        std::vector<ByteVec> sent;
+        for (int i = 0; i < 20; ++i) {
+            for (int n = noiseLength(rng); n > 0; --n)
+                stream.push_back(static_cast<uint8_t>(noiseByte(rng)));
+            sent.push_back(RandomCleanFrame(rng));
+            stream.insert(stream.end(), sent.back().begin(), sent.back().end());
+        }
+        const auto r = FeedAll(stream);
+        ASSERT_EQ(r.size(), sent.size()) << "round " << round;
+        for (size_t i = 0; i < r.size(); ++i) {
+            ASSERT_EQ(r[i].event, AssemblerEvent::kFrame) << "round " << round << " frame " << i;
+            ASSERT_EQ(r[i].bytes, sent[i]) << "round " << round << " frame " << i;
+        }
+    }
+}
+
+TEST(FrameAssemblerProperty, ArbitraryBytesStayBoundedAndResynchronise) {
+    std::mt19937 rng(7);
+    // Markers are made common so that every path is taken often.
+    std::discrete_distribution<int> pick({10, 10, 80});
+    std::uniform_int_distribution<int> any(0, 0xFF);
+    std::uniform_int_distribution<size_t> length(0, 900);
+    int reports = 0;
+    for (int round = 0; round < 300; ++round) {
+        FrameAssembler a;
+        ByteVec garbage(length(rng));
+        for (auto& b : garbage) {
+            const int p = pick(rng);
+            b = p == 0 ? 0x00 : p == 1 ? 0xFF : static_cast<uint8_t>(any(rng));
+        }
+        for (uint8_t b : garbage) {
+            auto out = a.Feed(b);
+            ASSERT_LE(a.Length(), kMaxFrame);
+            if (!out)
+                continue;
+            ++reports;
+            const auto& bytes = out->bytes;
+            ASSERT_GE(bytes.size(), 1u);
+            ASSERT_LE(bytes.size(), kMaxFrame);
+            ASSERT_EQ(bytes[0], 0x00);
+            for (size_t i = 1; i + 1 < bytes.size(); ++i) ASSERT_NE(bytes[i], 0x00);
+            switch (out->event) {
+                case AssemblerEvent::kFrame:
+                    ASSERT_EQ(bytes.back(), 0xFF);
+                    ASSERT_GE(bytes.size(), 4u);
+                    if (bytes.size() <= 8) {
+                        ASSERT_EQ(bytes[1] + bytes[2], 0xFF);
+                    }
+                    if (bytes.size() >= 5 && bytes.size() <= 8) {
+                        ASSERT_EQ(bytes[3] + bytes[4], 0xFF);
+                    }
+                    break;
+                case AssemblerEvent::kError2:
+                    ASSERT_EQ(bytes.size(), kMaxFrame);
+                    break;
+                case AssemblerEvent::kError3:
+                    ASSERT_LT(bytes.size(), 4u);
+                    break;
+                case AssemblerEvent::kError4:
+                    ASSERT_NE(bytes[1] + bytes[2], 0xFF);
+                    break;
+                case AssemblerEvent::kError5:
+                    ASSERT_NE(bytes[3] + bytes[4], 0xFF);
+                    break;
+                case AssemblerEvent::kError6:
+                    ASSERT_NE(bytes.back(), 0xFF);
+                    break;
+            }
+        }
+        // Whatever state the garbage left behind, the next frame gets through.
+        const ByteVec frame = RandomCleanFrame(rng);
+        const auto r = FeedAll(a, frame);
+        ASSERT_FALSE(r.empty());
+        ASSERT_LE(r.size(), 2u);  // at most the abandoned part, then the frame
+        if (r.size() == 2) {
+            ASSERT_EQ(r[0].event, AssemblerEvent::kError6);
+        }
+        ASSERT_EQ(r.back().event, AssemblerEvent::kFrame);
+        ASSERT_EQ(r.back().bytes, frame);
+    }
+    EXPECT_GT(reports, 1000);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,233 @@
+// Named events between processes (platform.md, "Named events"; the close
+// watcher and single-instance rule of Part 1.4).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "platform/named_event.h"
+#include "tests/ipc/ipc_test_util.h"
+
+namespace {
+
+using qmtest::IpcTest;
+
+constexpr uint32_t kWaitMs = 5000;
+const char kMutexName[] = "__QM_MUTEXT";
+
+class NamedEventTest : public IpcTest {
+protected:
+    std::string EventPath(const std::string& name) const { return runtime_ + "/event-" + name; }
+    std::unique_ptr<qm::NamedEventListener> Listen(const std::string& name) {
+        int err = 0;
+        auto listener = qm::NamedEventListener::Create(name, never_, &err);
+        EXPECT_NE(listener, nullptr) << std::strerror(err);
+        return listener;
+    }
+    void MakeRuntime() { ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0); }
+
+    const qm::Event never_{qm::Event::Mode::kManualReset, false};
+};
+
+// Creates a listener on another thread, so that the test can watch it wait
+// for a live owner. Create() returns into `result`; `done` is set then.
+class ListenerInThread {
+public:
+    ListenerInThread(const std::string& name, const qm::Event& stop)
+        : thread_([this, name, &stop] {
+              result_ = qm::NamedEventListener::Create(name, stop, &err_, &holding_);
+              done_.Set();
+          }) {}
+    ~ListenerInThread() {
+        if (thread_.joinable()) thread_.join();
+    }
+    const qm::Event& Holding() const { return holding_; }
+    // Waits for Create() to return; false when it did not in time.
+    bool Finish(uint32_t timeoutMs) {
+        if (!done_.Wait(timeoutMs)) return false;
+        thread_.join();
+        return true;
+    }
+    std::unique_ptr<qm::NamedEventListener>& Result() { return result_; }
+    int Error() const { return err_; }
+
+private:
+    qm::Event holding_{qm::Event::Mode::kManualReset, false};
+    qm::Event done_{qm::Event::Mode::kManualReset, false};
+    std::unique_ptr<qm::NamedEventListener> result_;
+    int err_ = 0;
+    std::thread thread_;
+};
+
+TEST_F(NamedEventTest, ASetFromAnotherProcessWakesTheListener) {
+    auto listener = Listen(kMutexName);
+    ASSERT_TRUE(listener);
+    EXPECT_FALSE(listener->Wait(0));
+
+    // The close watcher's wait: the named event, or its own stop event.
+    std::atomic<int> woken{-3};
+    std::thread watcher([&] { woken = qm::WaitAny({listener.get(), &never_}, kWaitMs); });
+    std::string err;
+    EXPECT_EQ(qmtest::RunQmPost({"--set-event", kMutexName}, &err), 0) << err;
+    watcher.join();
+    EXPECT_EQ(woken.load(), 0);
+    // Auto-reset: the set was taken by that wait.
+    EXPECT_FALSE(listener->Wait(0));
+}
+
+TEST_F(NamedEventTest, SetsBeforeAWaitReleaseItOnceLikeAnEvent) {
+    auto listener = Listen("e");
+    ASSERT_TRUE(listener);
+    EXPECT_TRUE(qm::SetNamedEvent("e"));
+    EXPECT_TRUE(qm::SetNamedEvent("e"));
+    EXPECT_TRUE(qm::SetNamedEvent("e"));
+    EXPECT_TRUE(listener->Wait(kWaitMs));
+    EXPECT_FALSE(listener->Wait(0));
+}
+
+TEST_F(NamedEventTest, ResetDropsSetsThatCameBefore) {
+    auto listener = Listen("e");
+    ASSERT_TRUE(listener);
+    ASSERT_TRUE(qm::SetNamedEvent("e"));
+    listener->Reset();
+    EXPECT_FALSE(listener->Wait(0));
+    ASSERT_TRUE(qm::SetNamedEvent("e"));
+    EXPECT_TRUE(listener->Wait(kWaitMs));
+}
+
+TEST_F(NamedEventTest, TheStopEventEndsTheWait) {
+    auto listener = Listen("e");
+    ASSERT_TRUE(listener);
+    qm::Event stop(qm::Event::Mode::kManualReset, false);
+    std::atomic<int> woken{-3};
+    std::thread watcher([&] { woken = qm::WaitAny({listener.get(), &stop}, kWaitMs); });
+    stop.Set();
+    watcher.join();
+    EXPECT_EQ(woken.load(), 1);
+}
+
+TEST_F(NamedEventTest, ASetWithNobodyListeningIsLost) {
+    MakeRuntime();
+    EXPECT_FALSE(qm::SetNamedEvent(kMutexName));
+    EXPECT_EQ(errno, ENOENT);
+    std::string err;
+    EXPECT_EQ(qmtest::RunQmPost({"--set-event", kMutexName}, &err), 1);
+    EXPECT_NE(err.find("nobody waits"), std::string::npos) << err;
+
+    auto listener = Listen(kMutexName);
+    ASSERT_TRUE(listener);
+    EXPECT_FALSE(listener->Wait(0));
+}
+
+TEST_F(NamedEventTest, BadNamesAreRefused) {
+    int err = 0;
+    for (const char* name : {"", "a/b", ".", ".."}) {
+        EXPECT_FALSE(qm::SetNamedEvent(name)) << name;
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(qm::NamedEventListener::Create(name, never_, &err), nullptr) << name;
+        EXPECT_EQ(err, EINVAL);
+    }
+    EXPECT_EQ(qm::NamedEventListener::Create(std::string(200, 'x'), never_, &err), nullptr);
+    EXPECT_EQ(err, ENAMETOOLONG);
+}
+
+TEST_F(NamedEventTest, TheListenerRemovesItsPathWhenItEnds) {
+    auto listener = Listen("e");
+    ASSERT_TRUE(listener);
+    EXPECT_EQ(listener->Path(), EventPath("e"));
+    EXPECT_TRUE(qmtest::Exists(EventPath("e")));
+    listener.reset();
+    EXPECT_FALSE(qmtest::Exists(EventPath("e")));
+}
+
+TEST_F(NamedEventTest, AStalePathIsReplacedAtOnce) {
+    MakeRuntime();
+    const std::string path = EventPath(kMutexName);
+    ASSERT_TRUE(qmtest::MakeStaleSocket(path));
+    EXPECT_FALSE(qm::SetNamedEvent(kMutexName));
+    EXPECT_EQ(errno, ECONNREFUSED);
+
+    ListenerInThread second(kMutexName, never_);
+    ASSERT_TRUE(second.Finish(kWaitMs));
+    ASSERT_TRUE(second.Result()) << std::strerror(second.Error());
+    EXPECT_FALSE(second.Holding().IsSet());  // it never waited
+    ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
+    EXPECT_TRUE(second.Result()->Wait(kWaitMs));
+}
+
+TEST_F(NamedEventTest, AListenerWaitsForALiveOwnerToGoThenTakesThePath) {
+    auto first = Listen(kMutexName);
+    ASSERT_TRUE(first);
+    ListenerInThread second(kMutexName, never_);
+    ASSERT_TRUE(second.Holding().Wait(kWaitMs));
+
+    // While it waits the first one still owns the event.
+    ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
+    EXPECT_TRUE(first->Wait(kWaitMs));
+
+    first.reset();  // the ending manager releases the path
+    ASSERT_TRUE(second.Finish(kWaitMs)) << "the waiting listener did not take the path";
+    ASSERT_TRUE(second.Result()) << std::strerror(second.Error());
+    ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
+    EXPECT_TRUE(second.Result()->Wait(kWaitMs));
+}
+
+TEST_F(NamedEventTest, AListenerWaitsForAnOwnerInAnotherProcess) {
+    // The single-instance handover of Part 1.4: the running manager holds the
+    // event; the new one sets it, the old one ends and the new one takes over.
+    auto old = qmtest::SpawnQmPost({"--wait-event", kMutexName});
+    ASSERT_TRUE(old);
+    std::string line;
+    ASSERT_TRUE(old->ReadLine(&line, kWaitMs));
+    ASSERT_EQ(line, "ready");
+
+    ListenerInThread fresh(kMutexName, never_);
+    ASSERT_TRUE(fresh.Holding().Wait(kWaitMs));
+    ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
+    ASSERT_TRUE(old->ReadLine(&line, kWaitMs));
+    EXPECT_EQ(line, "set");
+    EXPECT_EQ(old->Wait(kWaitMs), 0);
+
+    ASSERT_TRUE(fresh.Finish(kWaitMs)) << "the new listener did not take the path";
+    ASSERT_TRUE(fresh.Result()) << std::strerror(fresh.Error());
+    std::string err;
+    EXPECT_EQ(qmtest::RunQmPost({"--set-event", kMutexName}, &err), 0) << err;
+    EXPECT_TRUE(fresh.Result()->Wait(kWaitMs));
+}
+
+TEST_F(NamedEventTest, TheCallersStopEventEndsTheWaitForAnOwner) {
+    auto first = Listen(kMutexName);
+    ASSERT_TRUE(first);
+    const ino_t owned = qmtest::InodeOf(EventPath(kMutexName));
+    qm::Event stop(qm::Event::Mode::kManualReset, false);
+    ListenerInThread second(kMutexName, stop);
+    ASSERT_TRUE(second.Holding().Wait(kWaitMs));
+    stop.Set();
+    ASSERT_TRUE(second.Finish(kWaitMs));
+    EXPECT_EQ(second.Result(), nullptr);
+    EXPECT_EQ(second.Error(), ECANCELED);
+    EXPECT_EQ(qmtest::InodeOf(EventPath(kMutexName)), owned);
+    ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
+    EXPECT_TRUE(first->Wait(kWaitMs));
+}
+
+TEST_F(NamedEventTest, AnEndingListenerLeavesAPathThatIsNoLongerItsOwn) {
+    auto first = Listen(kMutexName);
+    ASSERT_TRUE(first);
+    const std::string path = EventPath(kMutexName);
+    ASSERT_EQ(unlink(path.c_str()), 0);  // someone took the path away ...
+    auto second = Listen(kMutexName);    // ... and another listener bound it
+    ASSERT_TRUE(second);
+    const ino_t theirs = qmtest::InodeOf(path);
+
+    first.reset();
+    EXPECT_EQ(qmtest::InodeOf(path), theirs);
+    ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
+    EXPECT_TRUE(second->Wait(kWaitMs));
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// Start and stop of the link over real pseudo-terminals.
+#include <sys/stat.h>
+
+#include <atomic>
+
+#include "link/link_state.h"
+#include "platform/app_log.h"
+#include "tests/link/link_fixture.h"
+
+namespace qm::test {
+namespace {
+
+std::vector<std::string> g_messages;
+void CaptureMessage(const char* text) { g_messages.push_back(text); }
+
+// Whether someone holds the port: the link opens it exclusively and locks it.
+bool PortHeld(const std::string& slavePath) {
+    int fd = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return true;  // TIOCEXCL refuses a second open
+    bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    close(fd);
+    return held;
+}
+
+class LinkLifecycle : public LinkFixture {
+protected:
+    void SetUp() override {
+        LinkFixture::SetUp();
+        g_messages.clear();
+        SetMessageBoxFunction(CaptureMessage);
+        SetDebugLevel(1);
+    }
+    void TearDown() override {
+        LinkFixture::TearDown();
+        SetMessageBoxFunction(nullptr);
+    }
+};
+
+TEST_F(LinkLifecycle, OpensUsableStationsWithLineSettingsAndSkipsTheRest) {
+    TestPort& com3 = AddPort("COM3");
+    TestPort& com4 = AddPort("COM4");
+    TestPort& com5 = AddPort("COM5");
+    std::vector<_DEVINFO> st = {Station(1, "COM3", {5, 6}), Station(9, "COM4", {7}),
+                                Station(0, "COM5", {})};
+    ASSERT_EQ(Init(st), 1);
+    Link* link = CurrentLink();
+    ASSERT_NE(link, nullptr);
+    ASSERT_EQ(link->stations.size(), 1u);
+    EXPECT_EQ(link->stations[0]->hostId, 1);
+    ASSERT_EQ(link->stations[0]->terminals.size(), 2u);
+    EXPECT_EQ(link->stations[0]->terminals[1]->dcbId, 6);
+
+    EXPECT_TRUE(PortHeld(com3.slavePath));
+    EXPECT_FALSE(PortHeld(com4.slavePath)) << "host id 9 must be skipped";
+    EXPECT_FALSE(PortHeld(com5.slavePath)) << "a station without terminals must be skipped";
+    EXPECT_TRUE(g_messages.empty());
+
+    // The pseudo-terminal's settings are shared by both sides.
+    termios t{};
+    ASSERT_EQ(tcgetattr(com3.master, &t), 0);
+    EXPECT_EQ(cfgetispeed(&t), B19200);
+    EXPECT_EQ(cfgetospeed(&t), B19200);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(t.c_cflag & PARENB);
+    EXPECT_FALSE(t.c_cflag & CSTOPB);
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_TRUE(t.c_cflag & CREAD);
+    EXPECT_TRUE(t.c_cflag & CLOCAL);
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+    EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
+    EXPECT_FALSE(t.c_oflag & OPOST);
+
+    // Every terminal starts idle, so the first round does not wait on it.
+    for (auto& term : link->stations[0]->terminals) EXPECT_TRUE(term->idle.IsSet());
+
+    // The threads run: the beacon polls the first terminal.
+    EXPECT_TRUE(ReadUntil(com3.master, {0x00, 0x05, 0xFA, 0xFF}, 2000));
+}
+
+TEST_F(LinkLifecycle, PortThatFailsIsReportedAndTheNextTakesPositionZero) {
+    TestPort& com4 = AddPort("COM4");
+    std::vector<_DEVINFO> st = {Station(1, "BAD1", {5}), Station(2, "COM4", {6})};
+    ASSERT_EQ(Init(st), 1);
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0], "打开BAD1失败-2");
+    Link* link = CurrentLink();
+    ASSERT_EQ(link->stations.size(), 1u);
+    EXPECT_EQ(link->stations[0]->hostId, 2);
+    EXPECT_EQ(FindStation(*link, 2), 0);
+    EXPECT_TRUE(PortHeld(com4.slavePath));
+}
+
+TEST_F(LinkLifecycle, RefusesBadArgumentsAndStartsNothing) {
+    AddPort("COM3");
+    std::vector<_DEVINFO> nine(9, Station(1, "COM3", {5}));
+    EXPECT_EQ(SDKInit(reinterpret_cast<void*>(uintptr_t{kWindow}), nine.data(), 9), 0);
+    EXPECT_EQ(SDKInit(nullptr, nine.data(), 1), 0);
+    EXPECT_EQ(SDKInit(reinterpret_cast<void*>(uintptr_t{kWindow}), nullptr, 1), 0);
+    EXPECT_EQ(SDKInit(reinterpret_cast<void*>(uintptr_t{kWindow}), nine.data(), 0), 0);
+    EXPECT_EQ(CurrentLink(), nullptr);
+    EXPECT_FALSE(PortHeld(ports_[0].slavePath));
+
+    // No usable entry at all: 0, and nothing left running.
+    std::vector<_DEVINFO> none = {Station(9, "COM3", {5})};
+    EXPECT_EQ(Init(none), 0);
+    EXPECT_EQ(CurrentLink(), nullptr);
+}
+
+TEST_F(LinkLifecycle, SecondInitIsRefusedAndChangesNothing) {
+    AddPort("COM3");
+    AddPort("COM4");
+    std::vector<_DEVINFO> first = {Station(1, "COM3", {5})};
+    ASSERT_EQ(Init(first), 1);
+    Link* link = CurrentLink();
+    std::vector<_DEVINFO> second = {Station(2, "COM4", {6})};
+    EXPECT_EQ(Init(second), 0);
+    EXPECT_EQ(CurrentLink(), link);
+    EXPECT_EQ(link->stations.size(), 1u);
+    EXPECT_FALSE(PortHeld(ports_[1].slavePath));
+    EXPECT_EQ(CountLogLines("SDKInit: link already started"), 1);
+}
+
+TEST_F(LinkLifecycle, DeInitStopsEveryThreadAndReleasesThePorts) {
+    TestPort& com3 = AddPort("COM3");
+    TestPort& com4 = AddPort("COM4");
+    std::vector<_DEVINFO> st = {Station(1, "COM3", {5, 6, 7}), Station(2, "COM4", {8})};
+    ASSERT_EQ(Init(st), 1);
+    ASSERT_TRUE(ReadUntil(com4.master, {0x00, 0x08, 0xF7, 0xFF}, 2000));
+    SDKDeInit();
+    EXPECT_EQ(CurrentLink(), nullptr);
+    EXPECT_FALSE(PortHeld(com3.slavePath));
+    EXPECT_FALSE(PortHeld(com4.slavePath));
+    // Nothing is written any more once stopped.
+    tcflush(com3.master, TCIFLUSH);
+    std::vector<uint8_t> seen;
+    EXPECT_FALSE(ReadUntil(com3.master, {0xFF}, 300, &seen));
+    // A second stop is harmless, and the link can start again.
+    SDKDeInit();
+    EXPECT_EQ(Init(st), 1);
+}
+
+TEST_F(LinkLifecycle, LookupsLogUnknownIds) {
+    AddPort("COM3");
+    std::vector<_DEVINFO> st = {Station(3, "COM3", {5, 9})};
+    ASSERT_EQ(Init(st), 1);
+    Link& link = *CurrentLink();
+    EXPECT_EQ(FindStation(link, 3), 0);
+    EXPECT_EQ(FindTerminal(link, 0, 9), 1);
+    EXPECT_EQ(FindStation(link, 4), kNotFound);
+    EXPECT_EQ(FindTerminal(link, 0, 77), kNotFound);
+    EXPECT_EQ(FindTerminal(link, 1, 5), kNotFound);
+    EXPECT_EQ(CountLogLines("(HostID 004  DCBID 255)Invalid host id"), 1);
+    EXPECT_EQ(CountLogLines("(HostID 255  DCBID 077)Invalid Dcb id"), 1);
+}
+
+}  // namespace
+}  // namespace qm::test

@@ -1,0 +1,141 @@
+#include "tools/devsim/site.h"
+
+#include <dirent.h>
+
+#include <array>
+#include <fstream>
+#include <memory>
+
+namespace qm::devsim {
+
+namespace {
+
+// The manager reads each line into a 100-byte buffer.
+constexpr size_t kLinePiece = 99;
+
+std::vector<std::string_view> Fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    constexpr std::string_view kSeparators = " \t\r\n";
+    size_t at = line.find_first_not_of(kSeparators);
+    while (at != std::string_view::npos) {
+        const size_t end = line.find_first_of(kSeparators, at);
+        fields.push_back(line.substr(at, end == std::string_view::npos ? end : end - at));
+        at = end == std::string_view::npos ? end : line.find_first_not_of(kSeparators, end);
+    }
+    return fields;
+}
+
+uint8_t Number(std::string_view field) {
+    unsigned value = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        value = (value * 10 + static_cast<unsigned>(c - '0')) % 256;
+    }
+    return static_cast<uint8_t>(value);
+}
+
+bool Skipped(const std::string& line) {
+    return line.empty() || line[0] == ' ' || line[0] == '\r' || line[0] == '\n';
+}
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::string> SiteLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t length = 0;
+        while (length < kLinePiece && at + length < text.size()) {
+            ++length;
+            if (text[at + length - 1] == '\n') {
+                break;
+            }
+        }
+        lines.emplace_back(text.substr(at, length));
+        at += length;
+    }
+    return lines;
+}
+
+std::vector<SiteStation> ParseStations(std::string_view text) {
+    std::vector<SiteStation> stations;
+    for (const std::string& line : SiteLines(text)) {
+        if (Skipped(line)) {
+            continue;
+        }
+        const auto fields = Fields(line);
+        if (fields.size() < 2) {
+            continue;
+        }
+        stations.push_back(SiteStation{Number(fields[0]),
+                                       std::string(fields[1].substr(0, kPortNameBytes))});
+    }
+    return stations;
+}
+
+std::vector<SiteTerminal> ParseTerminals(std::string_view text) {
+    std::vector<SiteTerminal> terminals;
+    for (const std::string& line : SiteLines(text)) {
+        if (Skipped(line)) {
+            continue;
+        }
+        const auto fields = Fields(line);
+        if (fields.size() < 2) {
+            continue;
+        }
+        terminals.push_back(SiteTerminal{Number(fields[0]), Number(fields[1])});
+    }
+    return terminals;
+}
+
+std::optional<std::string> FindFileIgnoringCase(const std::string& dir, const std::string& name) {
+    const std::string exact = dir + "/" + name;
+    if (std::ifstream(exact).good()) {
+        return exact;
+    }
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(dir.c_str()), ::closedir);
+    if (!folder) {
+        return std::nullopt;
+    }
+    while (const dirent* entry = ::readdir(folder.get())) {
+        if (EqualIgnoringCase(entry->d_name, name)) {
+            return dir + "/" + entry->d_name;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string content;
+    std::array<char, 4096> chunk{};
+    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
+        const size_t got = static_cast<size_t>(in.gcount());
+        if (content.size() + got > limit) {
+            return std::nullopt;
+        }
+        content.append(chunk.data(), got);
+    }
+    return content;
+}
+
+}  // namespace qm::devsim
