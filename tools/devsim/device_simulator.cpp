@@ -164,7 +164,7 @@ void DeviceSimulator::Run() {
             for (const auto& station : stations_) {
                 // A line that hung up is left out: its master would report
                 // hang-up on every poll and the loop would spin.
-                if (!station->Ok()) {
+                if (!station->Ok() || station->HungUpLocked()) {
                     continue;
                 }
                 const short events =
@@ -203,6 +203,7 @@ void DeviceSimulator::Run() {
                     station.FlushLocked();
                 }
                 if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (revents & POLLIN) == 0) {
+                    station.HangUpLocked();
                 }
             }
         }

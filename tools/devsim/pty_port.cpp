@@ -125,7 +125,6 @@ bool PtyPort::Open(const std::string& linkPath, std::string& error) {
         return false;
     }
     linkPath_ = linkPath;
-    slave_.Reset();
     return true;
 }
 
