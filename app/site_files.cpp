@@ -26,9 +26,9 @@ using File = std::unique_ptr<FILE, FileCloser>;
 // Opens a file that the back-end writes: the exact name first, else a name
 // equal to it ignoring letter case.
 File OpenSiteFile(const std::string& dir, const char* name) {
-    std::string path = FindFileIgnoringCase(dir, name);
-    if (path.empty()) return nullptr;
-    return File(std::fopen(path.c_str(), "rbe"));
+    const std::string found = FindFileIgnoringCase(dir, name);
+    if (found.empty()) return nullptr;
+    return File(std::fopen((dir + "/" + found).c_str(), "rbe"));
 }
 
 // The number a field begins with, kept as 8 bits (the number modulo 256).
@@ -124,8 +124,9 @@ int LoadVenueTitle(SiteContext& site) {
 }
 
 void LoadShortMessage(SiteContext& site) {
-    std::string path = FindFileIgnoringCase(site.txtDir, "DX.txt");
-    if (path.empty()) return;
+    const std::string found = FindFileIgnoringCase(site.txtDir, "DX.txt");
+    if (found.empty()) return;
+    const std::string path = site.txtDir + "/" + found;
     File f(std::fopen(path.c_str(), "rbe"));
     if (!f) return;
     char line[kShortMessageBuffer] = {};

@@ -108,7 +108,7 @@ int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Fram
 
 std::optional<Frame> BuildReplyFrame(const TerminalLink& terminal, uint8_t command,
                                      uint32_t fragmentIndex, std::span<const uint8_t> payload) {
-    return BuildDataFrame(terminal.dcbId, command, terminal.fragmentTotal & 0xFFu,
+    return BuildDataFrame(terminal.dcbId, command, terminal.fragmentTotal,
                           fragmentIndex + 1, payload);
 }
 

@@ -14,7 +14,8 @@ namespace qm {
 namespace {
 
 bool MakeAddress(const std::string& path, sockaddr_un* addr) {
-    if (!FitsSocketPath(path)) return false;
+    if (!FitsSocketPath(path))
+        return false;
     std::memset(addr, 0, sizeof *addr);
     addr->sun_family = AF_UNIX;
     std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
@@ -24,22 +25,24 @@ bool MakeAddress(const std::string& path, sockaddr_un* addr) {
 // Holds an exclusive flock on the runtime folder for one short step. A
 // process that dies while holding it releases it with its descriptors.
 class FolderLock {
-public:
+  public:
     explicit FolderLock(const std::string& dir)
         : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (fd_ < 0) return;
+        if (fd_ < 0)
+            return;
         while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
         }
     }
     ~FolderLock() {
-        if (fd_ >= 0) close(fd_);  // closing drops the lock
+        if (fd_ >= 0)
+            close(fd_);  // closing drops the lock
     }
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
     bool Held() const { return fd_ >= 0; }
     int Error() const { return fd_ >= 0 ? 0 : errno; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -56,12 +59,16 @@ Probe ProbePath(const sockaddr_un& addr, int* err) {
     int rc = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
     int e = errno;
     close(fd);
-    if (rc == 0) return Probe::kLive;
-    if (e == ECONNREFUSED) return Probe::kStale;
-    if (e == ENOENT) return Probe::kGone;
+    if (rc == 0)
+        return Probe::kLive;
+    if (e == ECONNREFUSED)
+        return Probe::kStale;
+    if (e == ENOENT)
+        return Probe::kGone;
     // A live socket of another type (a stream listener) answers EPROTOTYPE:
     // it is alive, so it is not ours to remove.
-    if (e == EPROTOTYPE) return Probe::kLive;
+    if (e == EPROTOTYPE)
+        return Probe::kLive;
     *err = e;
     return Probe::kError;
 }
@@ -136,7 +143,8 @@ BindResult BindDatagramSocket(const std::string& dir, const std::string& path, B
 }
 
 void ReleaseDatagramSocket(const std::string& dir, const std::string& path, BoundSocket* socket) {
-    if (socket->fd < 0) return;
+    if (socket->fd < 0)
+        return;
     {
         // The path goes before the socket closes: while our socket is open
         // nobody following the rules takes the path over, so what stat finds
@@ -154,9 +162,11 @@ void ReleaseDatagramSocket(const std::string& dir, const std::string& path, Boun
 
 int SendDatagram(const std::string& path, const void* data, size_t size) {
     sockaddr_un addr{};
-    if (!MakeAddress(path, &addr)) return ENAMETOOLONG;
+    if (!MakeAddress(path, &addr))
+        return ENAMETOOLONG;
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return errno;
+    if (fd < 0)
+        return errno;
     ssize_t n;
     do {
         n = sendto(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL,
@@ -164,7 +174,8 @@ int SendDatagram(const std::string& path, const void* data, size_t size) {
     } while (n < 0 && errno == EINTR);
     int e = n < 0 ? errno : 0;
     close(fd);
-    if (e == EWOULDBLOCK) e = EAGAIN;
+    if (e == EWOULDBLOCK)
+        e = EAGAIN;
     return e;
 }
 

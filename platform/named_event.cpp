@@ -20,9 +20,8 @@ std::string EventPath(const std::string& dir, const std::string& name) {
 // bind, so that a listener released between that attempt and the wait still
 // wakes the waiter.
 class FolderWatch {
-public:
-    FolderWatch(const std::string& dir, int* err)
-        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+  public:
+    FolderWatch(const std::string& dir, int* err) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
         if (fd_ < 0) {
             *err = errno;
             return;
@@ -30,16 +29,17 @@ public:
         // A listener ends by removing its path; a rename away frees it too.
         // The folder itself going away ends the watch, which the next attempt
         // to bind then reports.
-        if (inotify_add_watch(fd_, dir.c_str(),
-                              IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF |
-                                  IN_ONLYDIR) < 0) {
+        if (inotify_add_watch(
+                fd_, dir.c_str(),
+                IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
             *err = errno;
             close(fd_);
             fd_ = -1;
         }
     }
     ~FolderWatch() {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0)
+            close(fd_);
     }
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
@@ -54,7 +54,7 @@ public:
         }
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -78,7 +78,8 @@ bool SetNamedEvent(const std::string& name) {
     }
     const uint8_t set = 1;
     err = SendDatagram(EventPath(dir, name), &set, sizeof set);
-    if (err == 0 || err == EAGAIN) return true;
+    if (err == 0 || err == EAGAIN)
+        return true;
     errno = err;
     return false;
 }
@@ -87,14 +88,16 @@ std::unique_ptr<NamedEventListener> NamedEventListener::Create(const std::string
                                                                const Waitable& stop, int* err,
                                                                Event* holding) {
     int unused = 0;
-    if (!err) err = &unused;
+    if (!err)
+        err = &unused;
     *err = 0;
     if (!ValidEventName(name)) {
         *err = EINVAL;
         return nullptr;
     }
     std::string dir = RuntimeDir(err);
-    if (dir.empty()) return nullptr;
+    if (dir.empty())
+        return nullptr;
     std::string path = EventPath(dir, name);
     if (!FitsSocketPath(path)) {
         *err = ENAMETOOLONG;
@@ -102,7 +105,8 @@ std::unique_ptr<NamedEventListener> NamedEventListener::Create(const std::string
     }
 
     FolderWatch watch(dir, err);
-    if (!watch.Valid()) return nullptr;
+    if (!watch.Valid())
+        return nullptr;
     const ReadableFd changed(watch.Fd());
     bool toldHolding = false;
     for (;;) {
@@ -136,7 +140,9 @@ std::unique_ptr<NamedEventListener> NamedEventListener::Create(const std::string
 NamedEventListener::NamedEventListener(std::string dir, std::string path, BoundSocket socket)
     : dir_(std::move(dir)), path_(std::move(path)), socket_(socket) {}
 
-NamedEventListener::~NamedEventListener() { ReleaseDatagramSocket(dir_, path_, &socket_); }
+NamedEventListener::~NamedEventListener() {
+    ReleaseDatagramSocket(dir_, path_, &socket_);
+}
 
 bool NamedEventListener::DrainSets() const {
     bool any = false;
@@ -149,14 +155,19 @@ bool NamedEventListener::DrainSets() const {
             any = true;
             continue;
         }
-        if (errno == EINTR) continue;
+        if (errno == EINTR)
+            continue;
         return any;
     }
 }
 
-bool NamedEventListener::Acquire() const { return DrainSets(); }
+bool NamedEventListener::Acquire() const {
+    return DrainSets();
+}
 
-void NamedEventListener::Reset() { DrainSets(); }
+void NamedEventListener::Reset() {
+    DrainSets();
+}
 
 bool NamedEventListener::Wait(uint32_t timeoutMs) const {
     const Waitable* self = this;

@@ -29,7 +29,7 @@ bool SetNamedEvent(const std::string& name);
 // Waiting on it (WaitAny, or Wait) takes every set that arrived since the
 // last wait, so sets pile up no more than an event's signalled state does.
 class NamedEventListener final : public Waitable {
-public:
+  public:
     // Binds the path, replacing a stale file. While a live listener still
     // holds it (an ending manager), waits until that one releases it,
     // watching the runtime folder with inotify; sets `holding` (when given)
@@ -41,9 +41,8 @@ public:
     // that inotify could report: a waiter already waiting on it then waits
     // until `stop`; any listener created later replaces the stale file at
     // once.
-    static std::unique_ptr<NamedEventListener> Create(const std::string& name,
-                                                      const Waitable& stop, int* err,
-                                                      Event* holding = nullptr);
+    static std::unique_ptr<NamedEventListener> Create(const std::string& name, const Waitable& stop,
+                                                      int* err, Event* holding = nullptr);
 
     // Removes the path only if it is still this listener's socket.
     ~NamedEventListener() override;
@@ -59,7 +58,7 @@ public:
     int WaitFd() const override { return socket_.fd; }
     bool Acquire() const override;
 
-private:
+  private:
     NamedEventListener(std::string dir, std::string path, BoundSocket socket);
     // Reads every pending datagram; true if there was any.
     bool DrainSets() const;

@@ -16,9 +16,11 @@ std::string NonEmptyEnv(const char* name) {
 
 std::string ChosenPath() {
     std::string path = NonEmptyEnv("QM_RUNTIME_DIR");
-    if (!path.empty()) return path;
+    if (!path.empty())
+        return path;
     std::string xdg = NonEmptyEnv("XDG_RUNTIME_DIR");
-    if (!xdg.empty()) return xdg + "/qm";
+    if (!xdg.empty())
+        return xdg + "/qm";
     return "/tmp/qm-" + std::to_string(getuid());
 }
 
@@ -28,14 +30,20 @@ std::string ChosenPath() {
 // after the check.
 int CheckFolder(const std::string& path) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return errno;
+    if (lstat(path.c_str(), &st) != 0)
+        return errno;
     if (S_ISLNK(st.st_mode)) {
-        if (st.st_uid != geteuid()) return EPERM;
-        if (stat(path.c_str(), &st) != 0) return errno;
+        if (st.st_uid != geteuid())
+            return EPERM;
+        if (stat(path.c_str(), &st) != 0)
+            return errno;
     }
-    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
-    if (st.st_uid != geteuid()) return EPERM;
-    if (st.st_mode & (S_IWGRP | S_IWOTH)) return EPERM;
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR;
+    if (st.st_uid != geteuid())
+        return EPERM;
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return EPERM;
     return 0;
 }
 
@@ -43,10 +51,11 @@ int CheckFolder(const std::string& path) {
 
 std::string RuntimeDir(int* err) {
     int dummy = 0;
-    if (!err) err = &dummy;
+    if (!err)
+        err = &dummy;
     *err = 0;
 
-    const std::string path = ChosenPath();
+    std::string path = ChosenPath();
     if (mkdir(path.c_str(), 0700) == 0) {
         // The umask may have taken bits away; a folder without the owner's
         // bits would refuse every socket later, far from the cause.
@@ -56,7 +65,8 @@ std::string RuntimeDir(int* err) {
         return {};
     }
     *err = CheckFolder(path);
-    if (*err != 0) return {};
+    if (*err != 0)
+        return {};
     return path;
 }
 

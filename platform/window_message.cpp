@@ -67,7 +67,8 @@ LocalPost PostInProcess(WindowHandle target, WindowMessage* msg) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> hold(registry.lock);
     auto it = registry.windows.find(target);
-    if (it == registry.windows.end()) return LocalPost::kNotHere;
+    if (it == registry.windows.end())
+        return LocalPost::kNotHere;
     return it->second->Push(msg, false) ? LocalPost::kPosted : LocalPost::kFull;
 }
 
@@ -76,7 +77,8 @@ std::string SocketPath(const std::string& dir, WindowHandle handle) {
 }
 
 void LogWindow(WindowHandle handle, const char* what, long detail) {
-    if (!LogEnabled(kLogErrors)) return;
+    if (!LogEnabled(kLogErrors))
+        return;
     char text[160];
     std::snprintf(text, sizeof text, "Window %u: %s (%ld)", handle, what, detail);
     AppLog(text, 255, 255);
@@ -85,7 +87,9 @@ void LogWindow(WindowHandle handle, const char* what, long detail) {
 // The kernel stamps each datagram with the sender's real uid. A program of
 // ours running set-uid would send its effective one explicitly, so either is
 // taken as the same user.
-bool SameUser(uid_t uid) { return uid == getuid() || uid == geteuid(); }
+bool SameUser(uid_t uid) {
+    return uid == getuid() || uid == geteuid();
+}
 
 void PutLe(uint8_t* out, uint64_t value, int width) {
     for (int i = 0; i < width; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -99,7 +103,9 @@ uint64_t GetLe(const uint8_t* in, int width) {
 
 }  // namespace
 
-bool ValidWindowHandle(WindowHandle handle) { return handle > 0 && handle < 0x80000000u; }
+bool ValidWindowHandle(WindowHandle handle) {
+    return handle > 0 && handle < 0x80000000u;
+}
 
 void EncodeWindowMessage(uint32_t message, uint64_t wParam, int64_t lParam,
                          uint8_t out[kWindowWireSize]) {
@@ -110,7 +116,8 @@ void EncodeWindowMessage(uint32_t message, uint64_t wParam, int64_t lParam,
 }
 
 bool DecodeWindowMessage(const uint8_t* data, size_t size, WindowMessage* out) {
-    if (size != kWindowWireSize) return false;
+    if (size != kWindowWireSize)
+        return false;
     out->message = static_cast<uint32_t>(GetLe(data, 4));
     out->wParam = GetLe(data + 8, 8);
     out->lParam = static_cast<int64_t>(GetLe(data + 16, 8));
@@ -122,7 +129,8 @@ bool DecodeWindowMessage(const uint8_t* data, size_t size, WindowMessage* out) {
 
 MessageWindow::State::~State() {
     stop.Set();
-    if (receiver.joinable()) receiver.join();
+    if (receiver.joinable())
+        receiver.join();
     ReleaseDatagramSocket(dir, path, &socket);
     // What is still queued goes with the deque, outside every lock, so a
     // payload's deleter may do what it likes.
@@ -130,9 +138,11 @@ MessageWindow::State::~State() {
 
 bool MessageWindow::State::Push(WindowMessage* msg, bool overCap) {
     std::lock_guard<std::mutex> hold(lock);
-    if (!overCap && queue.size() >= kWindowQueueCap) return false;
+    if (!overCap && queue.size() >= kWindowQueueCap)
+        return false;
     queue.push_back(std::move(*msg));
-    if (queue.size() == 1) ready.Set();
+    if (queue.size() == 1)
+        ready.Set();
     return true;
 }
 
@@ -140,13 +150,16 @@ bool MessageWindow::State::Pop(WindowMessage* out) {
     WindowMessage taken;
     {
         std::lock_guard<std::mutex> hold(lock);
-        if (queue.empty()) return false;
+        if (queue.empty())
+            return false;
         taken = std::move(queue.front());
         queue.pop_front();
-        if (queue.empty()) ready.Reset();
+        if (queue.empty())
+            ready.Reset();
         // Each pop lowers the size by one, so a queue that was full passes
         // through this size on its way down.
-        if (queue.size() == kWindowQueueCap - 1) space.Set();
+        if (queue.size() == kWindowQueueCap - 1)
+            space.Set();
     }
     // The message that *out held before is released here, outside the lock.
     *out = std::move(taken);
@@ -166,13 +179,14 @@ void MessageWindow::State::ReceiveLoop() {
         // their messages taken and thrown away.
         const Waitable* next = Full() ? static_cast<const Waitable*>(&space) : &incoming;
         int woken = WaitAny({&stop, next}, kInfinite);
-        if (woken == 0) return;
+        if (woken == 0)
+            return;
         if (woken != 1) {
-            LogWindow(handle, "receiver wait failed, no more messages from other processes",
-                      errno);
+            LogWindow(handle, "receiver wait failed, no more messages from other processes", errno);
             return;
         }
-        if (next == &incoming) Drain();
+        if (next == &incoming)
+            Drain();
     }
 }
 
@@ -190,8 +204,10 @@ void MessageWindow::State::Drain() {
         msg.msg_controllen = sizeof control;
         ssize_t n = recvmsg(socket.fd, &msg, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
             // Not seen on a healthy socket (memory pressure at most); a pause
             // keeps a persistent error from spinning the thread.
             LogWindow(handle, "receive failed", errno);
@@ -201,7 +217,8 @@ void MessageWindow::State::Drain() {
 
         const ucred* sender = nullptr;
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != SOL_SOCKET) continue;
+            if (c->cmsg_level != SOL_SOCKET)
+                continue;
             if (c->cmsg_type == SCM_CREDENTIALS && c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
                 sender = reinterpret_cast<const ucred*>(CMSG_DATA(c));
             } else if (c->cmsg_type == SCM_RIGHTS) {
@@ -232,7 +249,8 @@ void MessageWindow::State::Drain() {
 
 std::unique_ptr<MessageWindow> MessageWindow::Create(WindowHandle handle, int* err) {
     int unused = 0;
-    if (!err) err = &unused;
+    if (!err)
+        err = &unused;
     *err = 0;
     if (!ValidWindowHandle(handle)) {
         *err = EINVAL;
@@ -247,7 +265,8 @@ std::unique_ptr<MessageWindow> MessageWindow::Create(WindowHandle handle, int* e
         }
     }
     std::string dir = RuntimeDir(err);
-    if (dir.empty()) return nullptr;
+    if (dir.empty())
+        return nullptr;
 
     auto state = std::make_unique<State>();
     state->handle = handle;
@@ -297,22 +316,31 @@ MessageWindow::~MessageWindow() {
     state_.reset();
 }
 
-WindowHandle MessageWindow::Handle() const { return state_->handle; }
+WindowHandle MessageWindow::Handle() const {
+    return state_->handle;
+}
 
 bool MessageWindow::GetMessage(WindowMessage* out, uint32_t timeoutMs) {
     const bool forever = timeoutMs == kInfinite;
     const Deadline deadline(forever ? 0 : timeoutMs);
     for (;;) {
-        if (state_->Pop(out)) return true;
+        if (state_->Pop(out))
+            return true;
         uint32_t wait = forever ? kInfinite : static_cast<uint32_t>(deadline.RemainingMs());
-        if (!forever && wait == 0) return false;
-        if (!state_->ready.Wait(wait)) return state_->Pop(out);
+        if (!forever && wait == 0)
+            return false;
+        if (!state_->ready.Wait(wait))
+            return state_->Pop(out);
     }
 }
 
-bool MessageWindow::PeekMessage(WindowMessage* out) { return state_->Pop(out); }
+bool MessageWindow::PeekMessage(WindowMessage* out) {
+    return state_->Pop(out);
+}
 
-const Waitable& MessageWindow::QueueReady() const { return state_->ready; }
+const Waitable& MessageWindow::QueueReady() const {
+    return state_->ready;
+}
 
 size_t MessageWindow::Pending() const {
     std::lock_guard<std::mutex> hold(state_->lock);

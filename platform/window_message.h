@@ -56,7 +56,7 @@ void EncodeWindowMessage(uint32_t message, uint64_t wParam, int64_t lParam,
 bool DecodeWindowMessage(const uint8_t* data, size_t size, WindowMessage* out);
 
 class MessageWindow {
-public:
+  public:
     // Creates the window: registers it for posts within the process and binds
     // its socket, replacing a stale socket file but never a live one. Null
     // with *err set on failure: EINVAL for an invalid handle, EEXIST when
@@ -86,7 +86,7 @@ public:
 
     struct State;
 
-private:
+  private:
     explicit MessageWindow(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;
 };

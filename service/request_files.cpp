@@ -94,9 +94,9 @@ int ReadReplyFile(const std::string& txtDir, uint8_t hostId, uint8_t* data, size
     out->length = 0;
     char name[16];
     std::snprintf(name, sizeof name, "R%d.txt", hostId);
-    const std::string path = FindFileIgnoringCase(txtDir, name);
-    if (path.empty()) return 0;
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "rbe"));
+    const std::string found = FindFileIgnoringCase(txtDir, name);
+    if (found.empty()) return 0;
+    std::unique_ptr<FILE, FileCloser> f(std::fopen((txtDir + "/" + found).c_str(), "rbe"));
     if (!f) return 0;
 
     uint8_t lastCode, lastDcbId;

@@ -55,7 +55,8 @@ int Fail(const std::string& reason) {
 // Whole-string numbers only: "12x" or "" is an error, not 12 or 0. Decimal
 // unless prefixed 0x, so that "010" is ten as a shell user expects.
 bool ParseUnsigned(const char* text, uint64_t max, uint64_t* out) {
-    if (!text) return false;
+    if (!text)
+        return false;
     int base = 10;
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
@@ -63,21 +64,25 @@ bool ParseUnsigned(const char* text, uint64_t max, uint64_t* out) {
     }
     // strtoull would take blanks and a sign; a number here starts with a digit.
     const unsigned char first = static_cast<unsigned char>(*text);
-    if (base == 10 ? !std::isdigit(first) : !std::isxdigit(first)) return false;
+    if (base == 10 ? !std::isdigit(first) : !std::isxdigit(first))
+        return false;
     errno = 0;
     char* end = nullptr;
     unsigned long long value = std::strtoull(text, &end, base);
-    if (errno != 0 || *end != '\0' || value > max) return false;
+    if (errno != 0 || *end != '\0' || value > max)
+        return false;
     *out = value;
     return true;
 }
 
 bool ParseSigned(const char* text, int64_t* out) {
-    if (!text || !*text) return false;
+    if (!text || !*text)
+        return false;
     const bool negative = text[0] == '-';
     uint64_t magnitude = 0;
     const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
-    if (!ParseUnsigned(negative ? text + 1 : text, limit, &magnitude)) return false;
+    if (!ParseUnsigned(negative ? text + 1 : text, limit, &magnitude))
+        return false;
     // Two's complement: -(2^63) comes out right through the unsigned negation.
     *out = negative ? static_cast<int64_t>(~magnitude + 1) : static_cast<int64_t>(magnitude);
     return true;
@@ -85,16 +90,19 @@ bool ParseSigned(const char* text, int64_t* out) {
 
 bool ParseHandle(const char* text, qm::WindowHandle* out) {
     uint64_t value = 0;
-    if (!ParseUnsigned(text, 0x7FFFFFFFu, &value) || value == 0) return false;
+    if (!ParseUnsigned(text, 0x7FFFFFFFu, &value) || value == 0)
+        return false;
     *out = static_cast<qm::WindowHandle>(value);
     return true;
 }
 
 bool ParseTimeout(int argc, char** argv, int index, uint32_t* out) {
     *out = kDefaultListenMs;
-    if (argc <= index) return true;
+    if (argc <= index)
+        return true;
     uint64_t value = 0;
-    if (!ParseUnsigned(argv[index], 0xFFFFFFFEu, &value)) return false;
+    if (!ParseUnsigned(argv[index], 0xFFFFFFFEu, &value))
+        return false;
     *out = static_cast<uint32_t>(value);
     return true;
 }
@@ -104,25 +112,32 @@ int Post(char** argv) {
     uint64_t message = 0;
     uint64_t wParam = 0;
     int64_t lParam = 0;
-    if (!ParseHandle(argv[1], &handle)) return Fail("bad window handle: " + std::string(argv[1]));
+    if (!ParseHandle(argv[1], &handle))
+        return Fail("bad window handle: " + std::string(argv[1]));
     if (!ParseUnsigned(argv[2], 0xFFFFFFFFu, &message)) {
         return Fail("bad message number: " + std::string(argv[2]));
     }
     if (!ParseUnsigned(argv[3], UINT64_MAX, &wParam)) {
         return Fail("bad WPARAM: " + std::string(argv[3]));
     }
-    if (!ParseSigned(argv[4], &lParam)) return Fail("bad LPARAM: " + std::string(argv[4]));
+    if (!ParseSigned(argv[4], &lParam))
+        return Fail("bad LPARAM: " + std::string(argv[4]));
 
-    if (qm::PostMessage(handle, static_cast<uint32_t>(message), wParam, lParam)) return 0;
+    if (qm::PostMessage(handle, static_cast<uint32_t>(message), wParam, lParam))
+        return 0;
     const int e = errno;
-    if (e == ENOENT || e == ECONNREFUSED) return Fail("no window " + std::to_string(handle));
-    if (e == EAGAIN) return Fail("the queue of window " + std::to_string(handle) + " is full");
+    if (e == ENOENT || e == ECONNREFUSED)
+        return Fail("no window " + std::to_string(handle));
+    if (e == EAGAIN)
+        return Fail("the queue of window " + std::to_string(handle) + " is full");
     return Fail("cannot post to window " + std::to_string(handle) + ": " + std::strerror(e));
 }
 
 int SetEvent(const char* name) {
-    if (!qm::ValidEventName(name)) return Fail("bad event name: " + std::string(name));
-    if (qm::SetNamedEvent(name)) return 0;
+    if (!qm::ValidEventName(name))
+        return Fail("bad event name: " + std::string(name));
+    if (qm::SetNamedEvent(name))
+        return 0;
     const int e = errno;
     if (e == ENOENT || e == ECONNREFUSED) {
         return Fail(std::string("nobody waits for event ") + name + "; the set is lost");
@@ -140,13 +155,14 @@ int Listen(int argc, char** argv) {
     }
     int err = 0;
     auto window = qm::MessageWindow::Create(handle, &err);
-    if (!window) return Fail("cannot create window " + std::to_string(handle) + ": " +
-                             std::strerror(err));
+    if (!window)
+        return Fail("cannot create window " + std::to_string(handle) + ": " + std::strerror(err));
     std::printf("ready\n");
     std::fflush(stdout);
     for (uint64_t i = 0; i < count; ++i) {
         qm::WindowMessage msg;
-        if (!window->GetMessage(&msg, timeoutMs)) return Fail("no message in time");
+        if (!window->GetMessage(&msg, timeoutMs))
+            return Fail("no message in time");
         std::printf("%" PRIu32 " %" PRIu64 " %" PRId64 "\n", msg.message, msg.wParam, msg.lParam);
         std::fflush(stdout);
     }
@@ -161,11 +177,12 @@ int WaitEvent(int argc, char** argv) {
     const qm::Event never(qm::Event::Mode::kManualReset, false);
     int err = 0;
     auto listener = qm::NamedEventListener::Create(argv[2], never, &err);
-    if (!listener) return Fail(std::string("cannot wait for event ") + argv[2] + ": " +
-                               std::strerror(err));
+    if (!listener)
+        return Fail(std::string("cannot wait for event ") + argv[2] + ": " + std::strerror(err));
     std::printf("ready\n");
     std::fflush(stdout);
-    if (!listener->Wait(timeoutMs)) return Fail("event not set in time");
+    if (!listener->Wait(timeoutMs))
+        return Fail("event not set in time");
     std::printf("set\n");
     std::fflush(stdout);
     return 0;
@@ -178,9 +195,13 @@ int main(int argc, char** argv) {
         Usage(stdout);
         return 0;
     }
-    if (argc >= 2 && std::strcmp(argv[1], "--listen") == 0) return Listen(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "--wait-event") == 0) return WaitEvent(argc, argv);
-    if (argc == 3 && std::strcmp(argv[1], "--set-event") == 0) return SetEvent(argv[2]);
-    if (argc == 5) return Post(argv);
+    if (argc >= 2 && std::strcmp(argv[1], "--listen") == 0)
+        return Listen(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "--wait-event") == 0)
+        return WaitEvent(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--set-event") == 0)
+        return SetEvent(argv[2]);
+    if (argc == 5)
+        return Post(argv);
     return Fail("expected HANDLE MESSAGE WPARAM LPARAM or --set-event NAME (see --help)");
 }

@@ -67,18 +67,6 @@ TEST(AppLogFormat, NumbersKeepTheirLowEightBits) {
     EXPECT_EQ(Format("x", 0xFFFFFFFFu, 256), "[QMAPP] 03-07 14:05:09 (HostID 255  DCBID 000)x");
 }
 
-TEST(AppLogFormat, DecemberAndMidnight) {
-    tm t = FixedTime();
-    t.tm_mon = 11;
-    t.tm_mday = 31;
-    t.tm_hour = 0;
-    t.tm_min = 0;
-    t.tm_sec = 0;
-    char out[128];
-    qm::FormatAppLogLine(out, sizeof out, t, "", 1, 1);
-    EXPECT_STREQ(out, "[QMAPP] 12-31 00:00:00 (HostID 001  DCBID 001)");
-}
-
 using AppLogFile = SiteTest;
 
 TEST_F(AppLogFile, AppendsWholeLinesWithCrLf) {

@@ -44,11 +44,6 @@ TEST_F(ConfigTest, ValueWithoutLeadingDigitReadsAsZero) {
     EXPECT_EQ(c.beaconTimeout, 3000u);  // missing key: default
 }
 
-TEST_F(ConfigTest, OtherSectionIsNotRead) {
-    ASSERT_TRUE(WriteBytes(Home("QM.ini"), "[OTHER]\r\nDebugLevel=4\r\n"));
-    EXPECT_EQ(qm::ReadConfig(Home("QM.ini").c_str()).debugLevel, 1u);
-}
-
 TEST_F(ConfigTest, StartUpWithoutIniUsesTheDefaults) {
     SDKSetParam(9, 9, 9);
     qm::SetDebugLevel(7);
@@ -74,14 +69,16 @@ TEST_F(ConfigTest, DebugLevelZeroSilencesGuardedLogging) {
     qm::StartUp(site_, 0);
     EXPECT_EQ(qm::DebugLevel(), 0u);
     EXPECT_FALSE(qm::LogEnabled(qm::kLogErrors));
-    if (qm::LogEnabled(qm::kLogErrors)) qm::AppLog("must not appear", 1, 1);
+    if (qm::LogEnabled(qm::kLogErrors))
+        qm::AppLog("must not appear", 1, 1);
     EXPECT_FALSE(PathExists(Cwd("QMLog.txt")));
 }
 
 TEST_F(ConfigTest, DebugLevelAbcSilencesGuardedLoggingToo) {
     ASSERT_TRUE(WriteBytes(Home("QM.ini"), "[CONFIG]\r\nDebugLevel=abc\r\n"));
     qm::StartUp(site_, 0);
-    if (qm::LogEnabled(qm::kLogErrors)) qm::AppLog("must not appear", 1, 1);
+    if (qm::LogEnabled(qm::kLogErrors))
+        qm::AppLog("must not appear", 1, 1);
     EXPECT_FALSE(PathExists(Cwd("QMLog.txt")));
 }
 

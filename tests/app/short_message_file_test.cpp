@@ -16,7 +16,7 @@ using qmtest::SiteTest;
 using qmtest::WriteBytes;
 
 class ShortMessageFileTest : public SiteTest {
-protected:
+  protected:
     // Runs the reader over a DX.txt with the given bytes.
     void Deliver(const std::string& bytes, const char* name = "DX.txt") {
         ASSERT_TRUE(WriteBytes(Txt(name), bytes));
@@ -49,7 +49,8 @@ TEST_F(ShortMessageFileTest, NumbersAreKeptAsEightBits) {
 
 TEST_F(ShortMessageFileTest, TextEndsAtTheFirstLineEnd) {
     Deliver("002 007 ab\rcd\r\n");
-    EXPECT_EQ(ReadBytes(Swap("DX_07")), std::string("\x02" "ab\r\n"));
+    EXPECT_EQ(ReadBytes(Swap("DX_07")), std::string("\x02"
+                                                    "ab\r\n"));
 }
 
 TEST_F(ShortMessageFileTest, TextIsCutAt40Bytes) {

@@ -33,7 +33,8 @@ inline bool WriteBytes(const std::string& path, const std::string& bytes) {
 
 inline std::optional<std::string> ReadBytes(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    if (!f) return std::nullopt;
+    if (!f)
+        return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
@@ -43,7 +44,7 @@ inline bool PathExists(const std::string& path) {
 }
 
 class SiteTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/qm-app-test-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr) << std::strerror(errno);
@@ -57,7 +58,8 @@ protected:
 
         const char* oldHome = std::getenv("QM_HOME");
         hadHome_ = oldHome != nullptr;
-        if (oldHome) savedHome_ = oldHome;
+        if (oldHome)
+            savedHome_ = oldHome;
         setenv("QM_HOME", home_.c_str(), 1);
 
         char here[4096];
@@ -80,10 +82,10 @@ protected:
             unsetenv("QM_HOME");
         }
         qm::SetDebugLevel(1);
-        SDKSetParam(qm::kDefaultRetryTimes, qm::kDefaultBeaconTimeout,
-                    qm::kDefaultBeaconInterval);
+        SDKSetParam(qm::kDefaultRetryTimes, qm::kDefaultBeaconTimeout, qm::kDefaultBeaconInterval);
         std::error_code ignored;
-        if (!base_.empty()) std::filesystem::remove_all(base_, ignored);
+        if (!base_.empty())
+            std::filesystem::remove_all(base_, ignored);
     }
 
     std::string Txt(const std::string& name) const { return txt_ + "/" + name; }
@@ -93,7 +95,7 @@ protected:
     std::string base_, home_, txt_, cwd_;
     qm::SiteContext site_;
 
-private:
+  private:
     std::string savedHome_, savedCwd_;
     bool hadHome_ = false;
 };

@@ -14,11 +14,12 @@ using qmtest::SiteTest;
 using qmtest::WriteBytes;
 
 class StationFileTest : public SiteTest {
-protected:
+  protected:
     void LoadSite(const std::string& stations, const std::string& terminals = "") {
         ASSERT_TRUE(WriteBytes(Txt("基站.TXT"), stations));
         ASSERT_EQ(qm::LoadStations(site_), 1);
-        if (terminals.empty()) return;
+        if (terminals.empty())
+            return;
         ASSERT_TRUE(WriteBytes(Txt("点菜机.TXT"), terminals));
         ASSERT_EQ(qm::LoadTerminals(site_), 1);
     }

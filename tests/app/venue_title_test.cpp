@@ -14,7 +14,7 @@ using qmtest::SiteTest;
 using qmtest::WriteBytes;
 
 class VenueTitleTest : public SiteTest {
-protected:
+  protected:
     void SetUp() override {
         SiteTest::SetUp();
         // A known title, so that "left as it is" can be seen.

@@ -7,7 +7,9 @@
 namespace qm::devsim {
 namespace {
 
-Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 TEST(Checksum, KnownValues) {
     EXPECT_EQ(Checksum({}), 1);
@@ -24,7 +26,8 @@ TEST(Checksum, KnownValues) {
 }
 
 TEST(FrameBuild, DataFrameMatchesTheWorkedExample) {
-    const Bytes expected{0x00, 0x03, 0xFC, 0x1C, 0xE3, 0x05, 0x01, 0x01, 0x61, 0x62, 0x63, 0x29, 0xFF};
+    const Bytes expected{0x00, 0x03, 0xFC, 0x1C, 0xE3, 0x05, 0x01,
+                         0x01, 0x61, 0x62, 0x63, 0x29, 0xFF};
     EXPECT_EQ(DataFrame(3, 0x1C, 1, 1, Text("abc")), expected);
 }
 
@@ -123,7 +126,7 @@ TEST(FrameParse, WrongChecksumIsReportedNotHidden) {
 }
 
 class Assembler : public ::testing::Test {
-protected:
+  protected:
     std::vector<Bytes> Feed(const Bytes& bytes) {
         std::vector<Bytes> frames;
         assembler_.Feed(bytes, frames);

@@ -15,19 +15,19 @@ namespace qm::devsim::test {
 
 // A scratch program folder, removed with everything in it at the end.
 class TempHome {
-public:
+  public:
     TempHome();
     ~TempHome();
     TempHome(const TempHome&) = delete;
     TempHome& operator=(const TempHome&) = delete;
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
 class ManagerLine {
-public:
+  public:
     // Opens `path` read-write, non-blocking, not as controlling terminal, raw.
     bool Open(const std::string& path);
     void Close();
@@ -43,7 +43,7 @@ public:
     // for longer than the manager would wait for an answer.
     bool QuietFor(int ms);
 
-private:
+  private:
     // Reads what is there, waiting at most until the deadline; false on time-out.
     bool Fill(int64_t deadlineUs);
 

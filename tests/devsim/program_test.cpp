@@ -1,7 +1,7 @@
 // The qm-devsim program as a demo script uses it: start it on a site, wait
 // for "ready", talk to its port, end it.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -29,7 +29,7 @@ const std::string kProgram = std::string(QM_BINARY_DIR) + "/tools/qm-devsim";
 
 // A child process whose standard output the test reads line by line.
 class Child {
-public:
+  public:
     ~Child() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
@@ -53,7 +53,8 @@ public:
             argv.push_back(const_cast<char*>(arg.c_str()));
         }
         argv.push_back(nullptr);
-        const int rc = ::posix_spawn(&pid_, kProgram.c_str(), &actions, nullptr, argv.data(), environ);
+        const int rc =
+            ::posix_spawn(&pid_, kProgram.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) {
             pid_ = -1;
@@ -112,7 +113,7 @@ public:
 
     void Signal(int sig) const { ::kill(pid_, sig); }
 
-private:
+  private:
     bool Fill(int64_t deadlineUs) {
         if (eof_) {
             return false;
@@ -142,7 +143,7 @@ private:
 };
 
 class Program : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         struct stat st {};
         if (::stat(kProgram.c_str(), &st) != 0) {

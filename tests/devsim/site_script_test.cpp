@@ -13,7 +13,8 @@ namespace qm::devsim {
 namespace {
 
 TEST(SiteFiles, StationLinesAsTheManagerReadsThem) {
-    const auto stations = ParseStations("1 COM3\r\n\r\n 2 COM4\r\n\t3\tCOM5 extra\r\n257 ttyUSB0long\n4\n");
+    const auto stations =
+        ParseStations("1 COM3\r\n\r\n 2 COM4\r\n\t3\tCOM5 extra\r\n257 ttyUSB0long\n4\n");
     ASSERT_EQ(stations.size(), 3u);
     EXPECT_EQ(stations[0].hostId, 1);
     EXPECT_EQ(stations[0].portName, "COM3");
@@ -110,8 +111,8 @@ TEST(Script, ErrorsNameTheLine) {
 
 TEST(Trace, OneReadableLinePerFrame) {
     const int64_t origin = 1'000'000;
-    FrameRecord record{"COM3", Direction::kFromManager, DataFrame(12, 0x0D, 1, 1, Bytes{'h', 'i', '"'}),
-                       origin + 12'345'678, false};
+    FrameRecord record{"COM3", Direction::kFromManager,
+                       DataFrame(12, 0x0D, 1, 1, Bytes{'h', 'i', '"'}), origin + 12'345'678, false};
     EXPECT_EQ(DescribeFrame(record, origin), "+12.345 COM3 -> T012 DATA cmd=0x0D k=1/1 \"hi\\\"\"");
     record.direction = Direction::kToManager;
     record.bytes = ControlFrame(12, kCmdPageForward);

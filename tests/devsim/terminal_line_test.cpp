@@ -21,7 +21,9 @@ constexpr uint8_t kOrder = 0x0D;
 // terminal that has not spoken by then is taken as silent.
 constexpr int kQuietMs = 150;
 
-Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 Bytes Pattern(size_t n) {
     Bytes bytes;
@@ -37,7 +39,7 @@ Bytes Slice(const Bytes& bytes, size_t from, size_t length) {
 }
 
 class TerminalLine : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_FALSE(home_.Path().empty());
         ASSERT_TRUE(com3_.Ok()) << com3_.Error();
@@ -161,7 +163,8 @@ TEST_F(TerminalLine, CorruptedDataFrameIsRepairedOnResend) {
     EXPECT_EQ(parsed.kind, FrameKind::kData);
     EXPECT_FALSE(parsed.checksumOk);
     EXPECT_EQ(parsed.payload, request);
-    EXPECT_EQ(Exchange(ControlFrame(kDcb, kCmdChecksumError)), DataFrame(kDcb, kOrder, 1, 1, request));
+    EXPECT_EQ(Exchange(ControlFrame(kDcb, kCmdChecksumError)),
+              DataFrame(kDcb, kOrder, 1, 1, request));
 }
 
 TEST_F(TerminalLine, RepeatedFragmentGoesTwiceEachTimeAcknowledged) {
@@ -311,8 +314,9 @@ TEST_F(TerminalLine, FramesSplitAcrossWritesOrSharingOne) {
 
 TEST_F(TerminalLine, NoiseAndBrokenFramesAreSurvived) {
     // Stray bytes, a frame cut short by a new start, then a good beacon.
-    EXPECT_EQ(Exchange({0x12, 0x34, 0x00, kDcb, 0x00, kDcb, static_cast<uint8_t>(0xFF - kDcb), 0xFF}),
-              BeaconFrame(kDcb));
+    EXPECT_EQ(
+        Exchange({0x12, 0x34, 0x00, kDcb, 0x00, kDcb, static_cast<uint8_t>(0xFF - kDcb), 0xFF}),
+        BeaconFrame(kDcb));
     // A run past 255 bytes is dropped whole, its end marker too.
     Bytes overlong{0x00, kDcb, static_cast<uint8_t>(0xFF - kDcb)};
     overlong.insert(overlong.end(), 300, 0x41);

@@ -68,7 +68,8 @@ void IpcTest::TearDown() {
 std::unique_ptr<Child> Child::Spawn(const std::vector<std::string>& argv) {
     int out[2];
     int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return nullptr;
     if (pipe2(err, O_CLOEXEC) != 0) {
         close(out[0]);
         close(out[1]);
@@ -80,6 +81,7 @@ std::unique_ptr<Child> Child::Spawn(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
@@ -109,9 +111,12 @@ Child::~Child() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (pidfd_ >= 0) close(pidfd_);
-    if (out_ >= 0) close(out_);
-    if (err_ >= 0) close(err_);
+    if (pidfd_ >= 0)
+        close(pidfd_);
+    if (out_ >= 0)
+        close(out_);
+    if (err_ >= 0)
+        close(err_);
 }
 
 bool Child::ReadLine(std::string* line, int64_t timeoutMs) {
@@ -125,12 +130,16 @@ bool Child::ReadLine(std::string* line, int64_t timeoutMs) {
         }
         pollfd p{out_, POLLIN, 0};
         int n = poll(&p, 1, static_cast<int>(deadline.RemainingMs()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         char buffer[512];
         ssize_t got = read(out_, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
         pending_.append(buffer, static_cast<size_t>(got));
     }
 }
@@ -145,9 +154,11 @@ int Child::Wait(int64_t timeoutMs) {
         do {
             n = poll(&p, 1, static_cast<int>(deadline.RemainingMs()));
         } while (n < 0 && errno == EINTR);
-        if (n <= 0) return -1;
+        if (n <= 0)
+            return -1;
         int status = 0;
-        if (waitpid(pid_, &status, 0) != pid_) return -1;
+        if (waitpid(pid_, &status, 0) != pid_)
+            return -1;
         reaped_ = true;
         exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
@@ -159,15 +170,19 @@ std::string Child::Stderr() {
     char buffer[512];
     for (;;) {
         pollfd p{err_, POLLIN, 0};
-        if (poll(&p, 1, 0) <= 0) break;
+        if (poll(&p, 1, 0) <= 0)
+            break;
         ssize_t got = read(err_, buffer, sizeof buffer);
-        if (got <= 0) break;
+        if (got <= 0)
+            break;
         text.append(buffer, static_cast<size_t>(got));
     }
     return text;
 }
 
-std::string QmPostPath() { return std::string(QM_BINARY_DIR) + "/tools/qm-post"; }
+std::string QmPostPath() {
+    return std::string(QM_BINARY_DIR) + "/tools/qm-post";
+}
 
 std::unique_ptr<Child> SpawnQmPost(const std::vector<std::string>& args) {
     std::vector<std::string> argv{QmPostPath()};
@@ -177,9 +192,11 @@ std::unique_ptr<Child> SpawnQmPost(const std::vector<std::string>& args) {
 
 int RunQmPost(const std::vector<std::string>& args, std::string* err, std::string* out) {
     auto child = SpawnQmPost(args);
-    if (!child) return -1;
+    if (!child)
+        return -1;
     int status = child->Wait(10000);
-    if (err) *err = child->Stderr();
+    if (err)
+        *err = child->Stderr();
     if (out) {
         std::string line;
         out->clear();
@@ -190,7 +207,8 @@ int RunQmPost(const std::vector<std::string>& args, std::string* err, std::strin
 
 int BindRaw(const std::string& path) {
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     sockaddr_un addr = Address(path);
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         close(fd);
@@ -201,17 +219,19 @@ int BindRaw(const std::string& path) {
 
 bool MakeStaleSocket(const std::string& path) {
     int fd = BindRaw(path);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     close(fd);
     return true;
 }
 
 int SendRaw(const std::string& path, const void* data, size_t size) {
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return errno;
+    if (fd < 0)
+        return errno;
     sockaddr_un addr = Address(path);
-    ssize_t n = sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&addr),
-                       sizeof addr);
+    ssize_t n =
+        sendto(fd, data, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     int e = n < 0 ? errno : 0;
     close(fd);
     return e;

@@ -16,14 +16,14 @@ namespace qmtest {
 // Each test gets its own folder below /tmp and points $QM_RUNTIME_DIR at
 // <folder>/rt (not yet created), so tests never meet each other's sockets.
 class IpcTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
     std::string base_;     // the test's own temporary folder
     std::string runtime_;  // $QM_RUNTIME_DIR
 
-private:
+  private:
     std::string savedQm_, savedXdg_;
     bool hadQm_ = false, hadXdg_ = false;
 };
@@ -32,7 +32,7 @@ private:
 // that waits for it takes a deadline; a child still running at destruction is
 // killed (by its own pid) and reaped.
 class Child {
-public:
+  public:
     static std::unique_ptr<Child> Spawn(const std::vector<std::string>& argv);
     ~Child();
     Child(const Child&) = delete;
@@ -48,7 +48,7 @@ public:
     std::string Stderr();
     pid_t Pid() const { return pid_; }
 
-private:
+  private:
     Child() = default;
     pid_t pid_ = -1;
     int pidfd_ = -1;

@@ -20,7 +20,7 @@ constexpr uint32_t kWaitMs = 5000;
 const char kMutexName[] = "__QM_MUTEXT";
 
 class NamedEventTest : public IpcTest {
-protected:
+  protected:
     std::string EventPath(const std::string& name) const { return runtime_ + "/event-" + name; }
     std::unique_ptr<qm::NamedEventListener> Listen(const std::string& name) {
         int err = 0;
@@ -36,26 +36,28 @@ protected:
 // Creates a listener on another thread, so that the test can watch it wait
 // for a live owner. Create() returns into `result`; `done` is set then.
 class ListenerInThread {
-public:
+  public:
     ListenerInThread(const std::string& name, const qm::Event& stop)
         : thread_([this, name, &stop] {
               result_ = qm::NamedEventListener::Create(name, stop, &err_, &holding_);
               done_.Set();
           }) {}
     ~ListenerInThread() {
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
     const qm::Event& Holding() const { return holding_; }
     // Waits for Create() to return; false when it did not in time.
     bool Finish(uint32_t timeoutMs) {
-        if (!done_.Wait(timeoutMs)) return false;
+        if (!done_.Wait(timeoutMs))
+            return false;
         thread_.join();
         return true;
     }
     std::unique_ptr<qm::NamedEventListener>& Result() { return result_; }
     int Error() const { return err_; }
 
-private:
+  private:
     qm::Event holding_{qm::Event::Mode::kManualReset, false};
     qm::Event done_{qm::Event::Mode::kManualReset, false};
     std::unique_ptr<qm::NamedEventListener> result_;

@@ -21,7 +21,8 @@ using qmtest::IpcTest;
 
 mode_t ModeOf(const std::string& path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return 0;
+    if (stat(path.c_str(), &st) != 0)
+        return 0;
     return st.st_mode & 07777;
 }
 
@@ -120,10 +121,11 @@ TEST_F(RuntimeDirTest, FallsBackToTmpPerUser) {
     const bool existed = qmtest::Exists(expected);
     int err = -1;
     std::string dir = qm::RuntimeDir(&err);
-    if (!existed) rmdir(expected.c_str());  // leave /tmp as it was
+    if (!existed)
+        rmdir(expected.c_str());  // leave /tmp as it was
     if (err != 0) {
-        GTEST_SKIP() << expected << " exists on this machine and is refused: "
-                     << std::strerror(err);
+        GTEST_SKIP() << expected
+                     << " exists on this machine and is refused: " << std::strerror(err);
     }
     EXPECT_EQ(dir, expected);
 }

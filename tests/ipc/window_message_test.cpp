@@ -27,7 +27,7 @@ constexpr uint32_t kWmTrayNotify = 1025;
 constexpr uint32_t kWaitMs = 5000;  // generous: only a broken build waits this long
 
 class WindowMessageTest : public IpcTest {
-protected:
+  protected:
     std::string SocketPath(qm::WindowHandle handle) const {
         return runtime_ + "/hwnd-" + std::to_string(handle);
     }
@@ -61,7 +61,7 @@ std::string Line(uint32_t message, uint64_t wParam, int64_t lParam) {
 TEST(WindowWireTest, LayoutIsTheContractsLittleEndianRecord) {
     uint8_t wire[qm::kWindowWireSize];
     qm::EncodeWindowMessage(0x600, 0x0102030405060708ull, -2, wire);
-    const uint8_t expected[24] = {0x00, 0x06, 0x00, 0x00, 0, 0, 0, 0,
+    const uint8_t expected[24] = {0x00, 0x06, 0x00, 0x00, 0,    0,    0,    0,
                                   0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,
                                   0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(std::memcmp(wire, expected, sizeof expected), 0);
@@ -335,7 +335,8 @@ TEST_F(WindowMessageTest, DatagramsOfTheWrongSizeAreDropped) {
 }
 
 TEST_F(WindowMessageTest, DatagramsFromAnotherUserAreDropped) {
-    if (geteuid() != 0) GTEST_SKIP() << "sending as another user needs root";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "sending as another user needs root";
     auto window = MakeWindow(4016);
     ASSERT_TRUE(window);
     const std::string path = SocketPath(4016);
@@ -353,9 +354,12 @@ TEST_F(WindowMessageTest, DatagramsFromAnotherUserAreDropped) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(2);
-        if (syscall(SYS_setresgid, 65534, 65534, 65534) != 0) _exit(3);
-        if (syscall(SYS_setresuid, 65534, 65534, 65534) != 0) _exit(4);
+        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            _exit(2);
+        if (syscall(SYS_setresgid, 65534, 65534, 65534) != 0)
+            _exit(3);
+        if (syscall(SYS_setresuid, 65534, 65534, 65534) != 0)
+            _exit(4);
         _exit(send(fd, foreign, sizeof foreign, 0) == sizeof foreign ? 0 : 5);
     }
     int status = 0;
@@ -387,7 +391,8 @@ TEST_F(WindowMessageTest, AFullQueueHoldsOtherProcessesBackWithoutLosingAnything
         uint8_t wire[qm::kWindowWireSize];
         qm::EncodeWindowMessage(kWmPosNotice, 1, accepted + 1, wire);
         refusal = qmtest::SendRaw(path, wire, sizeof wire);
-        if (refusal == 0) ++accepted;
+        if (refusal == 0)
+            ++accepted;
     }
     ASSERT_EQ(refusal, EAGAIN);
     ASSERT_GT(accepted, 0);
@@ -413,9 +418,8 @@ TEST_F(WindowMessageTest, APostFromAnotherProcessArrives) {
     ASSERT_TRUE(window);
     std::string err;
     ASSERT_EQ(qmtest::RunQmPost({"4018", "1280", "7", "-3"}, &err), 0) << err;
-    ASSERT_EQ(qmtest::RunQmPost({"4018", "4294967295", "18446744073709551615",
-                                 "-9223372036854775808"},
-                                &err),
+    ASSERT_EQ(qmtest::RunQmPost(
+                  {"4018", "4294967295", "18446744073709551615", "-9223372036854775808"}, &err),
               0)
         << err;
     ASSERT_EQ(qmtest::RunQmPost({"4018", "0x401", "0xBB8", "0x203"}, &err), 0) << err;
@@ -425,8 +429,7 @@ TEST_F(WindowMessageTest, APostFromAnotherProcessArrives) {
     EXPECT_EQ(Line(msg.message, msg.wParam, msg.lParam), Line(kWmPosNotice, 7, -3));
     EXPECT_EQ(msg.payload, nullptr);
     ASSERT_TRUE(window->GetMessage(&msg, kWaitMs));
-    EXPECT_EQ(Line(msg.message, msg.wParam, msg.lParam),
-              Line(UINT32_MAX, UINT64_MAX, INT64_MIN));
+    EXPECT_EQ(Line(msg.message, msg.wParam, msg.lParam), Line(UINT32_MAX, UINT64_MAX, INT64_MIN));
     ASSERT_TRUE(window->GetMessage(&msg, kWaitMs));
     EXPECT_EQ(Line(msg.message, msg.wParam, msg.lParam), Line(kWmTrayNotify, 3000, 515));
 }

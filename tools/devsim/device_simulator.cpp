@@ -37,7 +37,9 @@ DeviceSimulator::DeviceSimulator(std::string programDir)
     }
 }
 
-DeviceSimulator::~DeviceSimulator() { Stop(); }
+DeviceSimulator::~DeviceSimulator() {
+    Stop();
+}
 
 Station& DeviceSimulator::AddStation(std::string portName) {
     std::unique_lock lock(core_->mu);
@@ -46,7 +48,8 @@ Station& DeviceSimulator::AddStation(std::string portName) {
             return *station;
         }
     }
-    stations_.push_back(std::make_unique<Station>(Station::Key{}, *core_, std::move(portName), portsDir_));
+    stations_.push_back(
+        std::make_unique<Station>(Station::Key{}, *core_, std::move(portName), portsDir_));
     Station& station = *stations_.back();
     // Opens and closes of the slave by anybody but us: the manager starting
     // and stopping. Our own descriptor was opened before the watch.

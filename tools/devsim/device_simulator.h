@@ -33,7 +33,7 @@ namespace qm::devsim {
 class SimCore;
 
 class DeviceSimulator {
-public:
+  public:
     // `programDir` must exist; its ports/ folder is created when missing.
     explicit DeviceSimulator(std::string programDir);
     ~DeviceSimulator();
@@ -63,14 +63,15 @@ public:
     // Keeps only the newest `maxFrames` records (0: all). For long runs.
     void SetHistoryLimit(size_t maxFrames);
     // Called for each frame record, in order, outside the simulator's lock,
-    // from whichever thread recorded it.
+    // from whichever thread recorded it. The sink may read the simulator but
+    // must not call Station::InjectRaw (that would wait for the sink itself).
     void SetTraceSink(std::function<void(const FrameRecord&)> sink);
 
     // Waits until `pred` holds, re-checking it whenever something new is
     // recorded, for at most `timeoutMs`. `pred` may call any accessor.
     bool WaitFor(const std::function<bool()>& pred, int timeoutMs) const;
 
-private:
+  private:
     void Run();
     void HandlePortNotices();
     void FailLocked(std::string error);

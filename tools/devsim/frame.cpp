@@ -139,8 +139,8 @@ Frame ParseFrame(std::span<const uint8_t> bytes) {
         return Malformed(std::move(f), "length byte does not match the frame");
     }
     const size_t checksumAt = n - 2;
-    f.checksumOk = Checksum(bytes.subspan(kCoveredStart, checksumAt - kCoveredStart)) ==
-                   bytes[checksumAt];
+    f.checksumOk =
+        Checksum(bytes.subspan(kCoveredStart, checksumAt - kCoveredStart)) == bytes[checksumAt];
 
     if (f.address == kBroadcastId) {
         if (n < kMinBroadcastLength) {

@@ -33,20 +33,22 @@ inline constexpr size_t kTestFrameLength = 61;
 
 // Command bytes. Several values mean different things by direction.
 inline constexpr uint8_t kCmdAck = 0x01;
-inline constexpr uint8_t kCmdChecksumError = 0x02;   // manager -> terminal
-inline constexpr uint8_t kCmdMessageBeacon = 0x03;   // manager -> terminal
-inline constexpr uint8_t kCmdPageBack = 0x03;        // terminal -> manager
-inline constexpr uint8_t kCmdPageForward = 0x04;     // terminal -> manager
-inline constexpr uint8_t kCmdDownloadDone = 0x04;    // manager -> terminal
-inline constexpr uint8_t kCmdClock = 0x05;           // both (control ask, data answer)
-inline constexpr uint8_t kCmdShortMessage = 0x1C;    // data, both
-inline constexpr uint8_t kCmdSearch = 0x23;          // control, both
-inline constexpr uint8_t kCmdTest = 0x55;            // link test frame and its echo
+inline constexpr uint8_t kCmdChecksumError = 0x02;      // manager -> terminal
+inline constexpr uint8_t kCmdMessageBeacon = 0x03;      // manager -> terminal
+inline constexpr uint8_t kCmdPageBack = 0x03;           // terminal -> manager
+inline constexpr uint8_t kCmdPageForward = 0x04;        // terminal -> manager
+inline constexpr uint8_t kCmdDownloadDone = 0x04;       // manager -> terminal
+inline constexpr uint8_t kCmdClock = 0x05;              // both (control ask, data answer)
+inline constexpr uint8_t kCmdShortMessage = 0x1C;       // data, both
+inline constexpr uint8_t kCmdSearch = 0x23;             // control, both
+inline constexpr uint8_t kCmdTest = 0x55;               // link test frame and its echo
 inline constexpr uint8_t kFirstDownloadCommand = 0x03;  // file 0
 inline constexpr uint8_t kLastDownloadCommand = 0x0D;   // file 10
 
 // Start at 1; after adding each byte (mod 256) fold anything above 128 back
-// by 128. The fold is applied per byte, so the result is always 0..128.
+// by 128. The fold is applied per byte, so the result is always 0..128. It
+// can come out as 0x00 (only after a byte of 0x80 or more, i.e. GBK text);
+// such a frame breaks on the line, for the devices as for the manager.
 uint8_t Checksum(std::span<const uint8_t> bytes);
 
 Bytes BeaconFrame(uint8_t dcbId);
@@ -70,14 +72,14 @@ enum class FrameKind { kBeacon, kControl, kData, kTest, kBroadcast, kMalformed }
 
 struct Frame {
     FrameKind kind = FrameKind::kMalformed;
-    uint8_t address = 0;  // DCB id (0xFE for a broadcast)
-    uint8_t command = 0;  // control, data, test and broadcast frames
-    uint8_t total = 0;    // data: N, the number of fragments
-    uint8_t number = 0;   // data: k, this fragment
-    uint8_t sequence = 0;  // test frames
+    uint8_t address = 0;        // DCB id (0xFE for a broadcast)
+    uint8_t command = 0;        // control, data, test and broadcast frames
+    uint8_t total = 0;          // data: N, the number of fragments
+    uint8_t number = 0;         // data: k, this fragment
+    uint8_t sequence = 0;       // test frames
     uint32_t recordTotal = 0;   // broadcast: T
     uint32_t recordNumber = 0;  // broadcast: R, 1-based
-    Bytes payload;  // data payload, broadcast text, test pattern
+    Bytes payload;              // data payload, broadcast text, test pattern
     bool checksumOk = false;
     std::string problem;  // why a frame is malformed
 };
@@ -92,14 +94,14 @@ Frame ParseFrame(std::span<const uint8_t> frame);
 // bytes outside a frame are ignored, and a frame that runs past 255 bytes is
 // discarded whole.
 class FrameAssembler {
-public:
+  public:
     void Feed(std::span<const uint8_t> bytes, std::vector<Bytes>& frames);
 
     uint64_t StrayBytes() const { return strayBytes_; }
     uint64_t OverlongFrames() const { return overlongFrames_; }
     uint64_t InterruptedFrames() const { return interruptedFrames_; }
 
-private:
+  private:
     Bytes buffer_;
     bool inFrame_ = false;
     uint64_t strayBytes_ = 0;

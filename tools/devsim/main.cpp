@@ -78,7 +78,8 @@ bool SignalBefore(const sigset_t& signals, Clock::time_point until) {
             return false;
         }
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        const timespec wait{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
         if (::sigtimedwait(&signals, nullptr, &wait) > 0) {
             return true;
         }
@@ -176,7 +177,8 @@ int main(int argc, char** argv) {
 
     std::optional<qm::devsim::Script> script;
     if (!options.scriptPath.empty()) {
-        const auto text = qm::devsim::ReadSmallFile(options.scriptPath, qm::devsim::kMaxSiteFileBytes);
+        const auto text =
+            qm::devsim::ReadSmallFile(options.scriptPath, qm::devsim::kMaxSiteFileBytes);
         if (!text) {
             std::fprintf(stderr, "qm-devsim: cannot read %s\n", options.scriptPath.c_str());
             return 2;
@@ -224,15 +226,14 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Nobody reads the records back here; keep memory flat over long runs.
+    sim.SetHistoryLimit(1);
     const int64_t originUs = qm::devsim::MonotonicUs();
     if (options.trace) {
         sim.SetTraceSink([originUs](const qm::devsim::FrameRecord& record) {
             std::printf("%s\n", qm::devsim::DescribeFrame(record, originUs).c_str());
             std::fflush(stdout);
         });
-    } else {
-        // Nobody reads the records back; keep memory flat over long runs.
-        sim.SetHistoryLimit(1);
     }
     if (!sim.Start()) {
         std::fprintf(stderr, "qm-devsim: %s\n", sim.Error().c_str());

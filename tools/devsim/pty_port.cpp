@@ -17,7 +17,9 @@ namespace qm::devsim {
 
 namespace {
 
-std::string Reason(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+std::string Reason(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
+}
 
 // Takes errno before anything else: building the message may allocate and
 // change it.

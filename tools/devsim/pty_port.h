@@ -15,7 +15,7 @@
 namespace qm::devsim {
 
 class PtyPort {
-public:
+  public:
     PtyPort() = default;
     ~PtyPort();
     PtyPort(const PtyPort&) = delete;
@@ -35,7 +35,7 @@ public:
     // the manager's next open; it is cleared once the manager has closed.
     void ClearExclusive() const;
 
-private:
+  private:
     UniqueFd master_;
     UniqueFd slave_;
     std::string slavePath_;

@@ -57,13 +57,13 @@ struct DownloadLine {
 };
 
 struct TerminalCounters {
-    uint64_t beacons = 0;          // plain beacons addressed to the terminal
-    uint64_t messageBeacons = 0;   // beacons with a short message waiting
-    uint64_t searches = 0;         // download searches answered
-    uint64_t downloadDone = 0;     // download done frames received
-    uint64_t testFrames = 0;       // link test frames received
-    uint64_t checksumErrors = 0;   // 0x02 from the manager
-    uint64_t acksReceived = 0;     // 0x01 from the manager
+    uint64_t beacons = 0;         // plain beacons addressed to the terminal
+    uint64_t messageBeacons = 0;  // beacons with a short message waiting
+    uint64_t searches = 0;        // download searches answered
+    uint64_t downloadDone = 0;    // download done frames received
+    uint64_t testFrames = 0;      // link test frames received
+    uint64_t checksumErrors = 0;  // 0x02 from the manager
+    uint64_t acksReceived = 0;    // 0x01 from the manager
     uint64_t acksSent = 0;
     uint64_t acksWithheld = 0;
     uint64_t badFrames = 0;        // addressed data or broadcast frames failing their checksum
@@ -78,7 +78,7 @@ struct StationCounters {
     uint64_t overlongFrames = 0;
     uint64_t interruptedFrames = 0;
     uint64_t droppedOutputBytes = 0;  // could not be written to the line
-    uint64_t portOpens = 0;   // opens of the port by others (the manager, a test)
+    uint64_t portOpens = 0;           // opens of the port by others (the manager, a test)
     uint64_t portCloses = 0;
     bool hungUp = false;
 };

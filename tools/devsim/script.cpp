@@ -103,7 +103,8 @@ bool ParsePayload(std::string_view rest, Bytes& out, std::string& why) {
         why = "request data longer than a terminal can send";
         return false;
     }
-    if (std::any_of(out.begin(), out.end(), [](uint8_t b) { return b == kFrameStart || b == kFrameEnd; })) {
+    if (std::any_of(out.begin(), out.end(),
+                    [](uint8_t b) { return b == kFrameStart || b == kFrameEnd; })) {
         why = "request data holds a frame marker (0x00 or 0xFF)";
         return false;
     }

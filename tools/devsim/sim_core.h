@@ -18,7 +18,7 @@
 namespace qm::devsim {
 
 class SimCore {
-public:
+  public:
     using TraceSink = std::function<void(const FrameRecord&)>;
 
     mutable std::mutex mu;
@@ -42,9 +42,9 @@ public:
     void FlushTrace();
     void SetTraceSink(TraceSink sink);
 
-private:
-    std::mutex traceMu_;  // serialises sink calls; taken before mu, never inside it
-    TraceSink sink_;      // guarded by mu
+  private:
+    std::mutex traceMu_;               // serialises sink calls; taken before mu, never inside it
+    TraceSink sink_;                   // guarded by mu
     std::vector<FrameRecord> unsent_;  // guarded by mu
 };
 

@@ -40,7 +40,9 @@ bool Skipped(const std::string& line) {
     return line.empty() || line[0] == ' ' || line[0] == '\r' || line[0] == '\n';
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -83,8 +85,8 @@ std::vector<SiteStation> ParseStations(std::string_view text) {
         if (fields.size() < 2) {
             continue;
         }
-        stations.push_back(SiteStation{Number(fields[0]),
-                                       std::string(fields[1].substr(0, kPortNameBytes))});
+        stations.push_back(
+            SiteStation{Number(fields[0]), std::string(fields[1].substr(0, kPortNameBytes))});
     }
     return stations;
 }

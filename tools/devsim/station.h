@@ -23,7 +23,7 @@ class SimCore;
 class DeviceSimulator;
 
 class Station {
-public:
+  public:
     // Stations are made by DeviceSimulator::AddStation only.
     class Key {
         friend class DeviceSimulator;
@@ -53,7 +53,7 @@ public:
 
     StationCounters Counters() const;
 
-private:
+  private:
     friend class DeviceSimulator;
     // What the line holds back towards the manager before it drops bytes; a
     // manager that does not read for a while must not make us grow.

@@ -17,8 +17,9 @@ constexpr uint8_t kLastTestSequence = 254;
 ShortMessage DecodeShortMessage(const Bytes& payload) {
     ShortMessage message;
     message.payload = payload;
-    const bool numbered = payload.size() >= 3 && std::all_of(payload.begin(), payload.begin() + 3,
-                                                             [](uint8_t b) { return b >= '0' && b <= '9'; });
+    const bool numbered =
+        payload.size() >= 3 && std::all_of(payload.begin(), payload.begin() + 3,
+                                           [](uint8_t b) { return b >= '0' && b <= '9'; });
     if (!numbered) {
         message.text = payload;
         return message;
@@ -70,7 +71,9 @@ void Terminal::QueueControlRequest(uint8_t command) {
     items_.push_back(Item{command, {}, true});
 }
 
-void Terminal::QueueClockRequest() { QueueControlRequest(kCmdClock); }
+void Terminal::QueueClockRequest() {
+    QueueControlRequest(kCmdClock);
+}
 
 void Terminal::QueuePageRequest(bool forward) {
     QueueControlRequest(forward ? kCmdPageForward : kCmdPageBack);
@@ -177,7 +180,8 @@ void Terminal::HandleBroadcastLocked(const Frame& frame) {
         ++counters_.badFrames;
         return;
     }
-    lines_.push_back(DownloadLine{frame.command, frame.recordTotal, frame.recordNumber, frame.payload});
+    lines_.push_back(
+        DownloadLine{frame.command, frame.recordTotal, frame.recordNumber, frame.payload});
     // The run collects one acknowledgement per line, by beaconing each
     // terminal after the broadcast.
     lineAckOwed_ = true;
@@ -272,8 +276,9 @@ void Terminal::OnTestLocked(const Bytes& raw, Out& out) {
                 DamageTestByte(echo, kTestPatternOffset, 0x02);
                 break;
             case EchoDamage::kSequence:
-                DamageTestByte(echo, kTestSequenceOffset,
-                               static_cast<uint8_t>(echo[kTestSequenceOffset] % kLastTestSequence + 1));
+                DamageTestByte(
+                    echo, kTestSequenceOffset,
+                    static_cast<uint8_t>(echo[kTestSequenceOffset] % kLastTestSequence + 1));
                 break;
             case EchoDamage::kChecksum: {
                 uint8_t& checksum = echo[echo.size() - kChecksumFromEnd];

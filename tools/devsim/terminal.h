@@ -3,11 +3,13 @@
 // A terminal speaks only when spoken to: it answers a beacon addressed to it
 // with the same four bytes when it has nothing to say, otherwise with its
 // next pending item (a request, the first or next fragment of a request, a
-// clock request or a page request). It acknowledges every data frame
-// addressed to it, reassembles replies and, when auto-paging is on, asks for
-// the next 200-byte page of a long reply at the following beacon. It answers
-// the short-message beacon, the download search, download lines and the
-// download's done frame, and echoes link test frames.
+// clock request or a page request). Items go in the order queued, except an
+// automatic page request, which continues the reply under way and so goes
+// first. A beacon that comes while a fragment still awaits its
+// acknowledgement means the manager did not get it: the fragment goes again. It acknowledges every
+// data frame addressed to it, reassembles replies and, when auto-paging is on, asks for the next
+// 200-byte page of a long reply at the following beacon. It answers the short-message beacon, the
+// download search, download lines and the download's done frame, and echoes link test frames.
 //
 // Faults can be switched on per terminal, so that the manager's error paths
 // meet a misbehaving peer for real.
@@ -31,8 +33,8 @@ class Station;
 
 // When the fragments of a multi-fragment request after the first go out.
 enum class FragmentPacing {
-    kAfterAck,    // at once when the manager acknowledges the previous one
-    kAtBeacon,    // at the first beacon after that acknowledgement
+    kAfterAck,  // at once when the manager acknowledges the previous one
+    kAtBeacon,  // at the first beacon after that acknowledgement
 };
 
 // How a damaged link test echo is damaged.
@@ -43,7 +45,7 @@ enum class EchoDamage {
 };
 
 class Terminal {
-public:
+  public:
     // Terminals are made by Station::AddTerminal only.
     class Key {
         friend class Station;
@@ -97,7 +99,7 @@ public:
     std::vector<DownloadLine> DownloadLines() const;
     TerminalCounters Counters() const;
 
-private:
+  private:
     friend class Station;
     struct Item {
         uint8_t command = 0;
@@ -106,7 +108,7 @@ private:
     };
     struct Outgoing {
         std::vector<Bytes> fragments;
-        size_t next = 0;          // index of the fragment to send or awaiting its ack
+        size_t next = 0;           // index of the fragment to send or awaiting its ack
         bool awaitingAck = false;  // fragment `next` is out, its ack has not come
     };
     struct Assembly {

@@ -1,0 +1,125 @@
+// The request file TXT/T<host>.txt and the notice that announces it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "service/qmsdk.h"
+#include "service/request_files.h"
+#include "tests/service/service_test_fixture.h"
+
+namespace {
+
+using qmtest::ReadBytes;
+using qmtest::ServiceTest;
+using qmtest::WriteBytes;
+
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+class RequestFileTest : public ServiceTest {
+  protected:
+    bool Write(uint8_t host, uint8_t dcb, uint8_t code, const std::string& data) {
+        return qm::WriteRequestFile(txt_, backEnd_, host, dcb, code, Bytes(data));
+    }
+    // Nothing may be queued: posts within the process land at once.
+    void ExpectNoNotice() {
+        qm::WindowMessage m;
+        EXPECT_FALSE(window_->PeekMessage(&m)) << "unexpected message " << m.message;
+    }
+};
+
+TEST_F(RequestFileTest, HeaderThenBodyThenNotice) {
+    ASSERT_TRUE(Write(2, 7, 13, "01234567890123456789012345"));
+    EXPECT_EQ(ReadBytes(Txt("T2.txt")), "KT   007\r\n0123 45 67890 1234567 89012345\r\n");
+
+    qm::WindowMessage m;
+    ASSERT_TRUE(window_->GetMessage(&m, kWaitMs));
+    EXPECT_EQ(m.message, static_cast<uint32_t>(WM_POS_NOTICE));
+    EXPECT_EQ(m.wParam, 0u);
+    EXPECT_EQ(m.lParam, 2);
+    ExpectNoNotice();
+
+    uint8_t code = 0, dcb = 0;
+    qm::LastRequest(&code, &dcb);
+    EXPECT_EQ(code, 13);
+    EXPECT_EQ(dcb, 7);
+}
+
+TEST_F(RequestFileTest, UnknownCodeIsFiledAsUnkn) {
+    ASSERT_TRUE(Write(2, 7, 3, "whatever"));
+    EXPECT_EQ(ReadBytes(Txt("T2.txt")), "UNKN 007\r\n");
+}
+
+TEST_F(RequestFileTest, RefusedRecordIsStillAnnounced) {
+    ASSERT_TRUE(Write(8, 123, 29, std::string("ABCDEFGHIJ\xFF", 11)));
+    EXPECT_EQ(ReadBytes(Txt("T8.txt")), "DL   123\r\n");
+    qm::WindowMessage m;
+    ASSERT_TRUE(window_->GetMessage(&m, kWaitMs));
+    EXPECT_EQ(m.lParam, 8);
+}
+
+TEST_F(RequestFileTest, NewRequestReplacesTheFileOfItsStationOnly) {
+    ASSERT_TRUE(Write(1, 5, 20, std::string(66, 'L')));
+    ASSERT_TRUE(Write(2, 6, 6, "ABCDEFG"));
+    ASSERT_TRUE(Write(1, 9, 40, "ZZ"));
+    EXPECT_EQ(ReadBytes(Txt("T1.txt")), "GQLB 009\r\nZZ\r\n");
+    EXPECT_EQ(ReadBytes(Txt("T2.txt")), "KXHZ 006\r\nABCDEFG\r\n");
+}
+
+TEST_F(RequestFileTest, LongOrderIsWrittenWhole) {
+    // 125 blocks: far more text than the record's own length.
+    std::string order;
+    for (int i = 0; i < 125; ++i)
+        order += "T000001" + std::string(33, static_cast<char>('a' + i % 26));
+    ASSERT_TRUE(Write(3, 4, 18, order));
+    auto file = ReadBytes(Txt("T3.txt"));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->size(), 10u + 125u * 55u);
+}
+
+TEST_F(RequestFileTest, UnwritableFilePostsNothingAndKeepsTheMemory) {
+    ASSERT_TRUE(Write(2, 7, 13, "0123"));
+    qm::WindowMessage m;
+    ASSERT_TRUE(window_->GetMessage(&m, kWaitMs));
+
+    // A folder where the file should be: it cannot be opened, not even by root.
+    ASSERT_EQ(mkdir(Txt("T4.txt").c_str(), 0755), 0);
+    EXPECT_FALSE(Write(4, 9, 29, "X"));
+    ExpectNoNotice();
+    uint8_t code = 0, dcb = 0;
+    qm::LastRequest(&code, &dcb);
+    EXPECT_EQ(code, 13);
+    EXPECT_EQ(dcb, 7);
+}
+
+TEST_F(RequestFileTest, FileCutShortPostsNothing) {
+    ASSERT_TRUE(Write(2, 7, 13, "0123"));
+    qm::WindowMessage m;
+    ASSERT_TRUE(window_->GetMessage(&m, kWaitMs));
+
+    // Opening works, writing does not: the disk is full.
+    ASSERT_EQ(symlink("/dev/full", Txt("T5.txt").c_str()), 0);
+    EXPECT_FALSE(Write(5, 9, 13, "0123"));
+    ExpectNoNotice();
+    uint8_t code = 0, dcb = 0;
+    qm::LastRequest(&code, &dcb);
+    EXPECT_EQ(code, 13);
+    EXPECT_EQ(dcb, 7);
+}
+
+TEST_F(RequestFileTest, ExportedWriterUsesTheProgramFolder) {
+    uint8_t data[] = {'A', 'B', 'C', 'D', 'E', 'F', 'G'};
+    SDKSaveTxFile(reinterpret_cast<void*>(static_cast<uintptr_t>(backEnd_)), 6, 42, 7, sizeof data,
+                  data);
+    EXPECT_EQ(ReadBytes(Txt("T6.txt")), "LBKX 042\r\nABCDEFG\r\n");
+    qm::WindowMessage m;
+    ASSERT_TRUE(window_->GetMessage(&m, kWaitMs));
+    EXPECT_EQ(m.message, static_cast<uint32_t>(WM_POS_NOTICE));
+    EXPECT_EQ(m.lParam, 6);
+}
+
+}  // namespace

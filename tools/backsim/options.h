@@ -1,0 +1,31 @@
+// The command line of qm-backsim.
+//
+//   qm-backsim --home DIR --qm PATH [--script FILE] [--trace]
+//              [--close-timeout MS]
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qm::backsim {
+
+struct Options {
+    std::string home;        // the manager's program folder (its QM_HOME)
+    std::string manager;     // the manager's program
+    std::string scriptPath;  // empty: no script
+    bool trace = false;
+    // How long the manager has to close after the close event before it gets
+    // SIGTERM. Its own stop joins the threads of every station, which takes
+    // well under a second; tests shorten it.
+    int64_t closeTimeoutMs = 5000;
+};
+
+// The arguments after the program name. nullopt with *error set when they
+// are not a valid command line.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error);
+
+const char* UsageText();
+
+}  // namespace qm::backsim

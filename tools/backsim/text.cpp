@@ -1,0 +1,147 @@
+#include "tools/backsim/text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+
+#include "platform/gbk.h"
+
+namespace qm::backsim {
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+class Decoder {
+public:
+    Decoder() : cd_(::iconv_open("UTF-8", "GBK")) {}
+    ~Decoder() {
+        if (Valid()) {
+            ::iconv_close(cd_);
+        }
+    }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t Get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+// Printable ASCII as it is; everything else of the ASCII range as '.'.
+char DisplayAscii(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F ? '.' : c;
+}
+
+}  // namespace
+
+std::string ToGbk(std::string_view text) {
+    std::string gbk;
+    if (Utf8ToGbk(text, &gbk)) {
+        return gbk;
+    }
+    return std::string(text);
+}
+
+std::string GbkForDisplay(std::string_view gbk) {
+    std::string out;
+    Decoder decoder;
+    if (!decoder.Valid()) {
+        for (char c : gbk) {
+            out += static_cast<unsigned char>(c) < 0x80 ? DisplayAscii(c) : '?';
+        }
+        return out;
+    }
+    size_t i = 0;
+    while (i < gbk.size()) {
+        const auto lead = static_cast<unsigned char>(gbk[i]);
+        if (lead < 0x80) {
+            out += DisplayAscii(gbk[i]);
+            ++i;
+            continue;
+        }
+        // One double-byte character at a time, so that a bad byte costs one
+        // '?' and the rest of the line still reads.
+        const size_t take = i + 1 < gbk.size() ? 2 : 1;
+        char utf8[8];
+        char* in = const_cast<char*>(gbk.data() + i);  // iconv's signature; never written
+        size_t inLeft = take;
+        char* dst = utf8;
+        size_t dstLeft = sizeof utf8;
+        if (::iconv(decoder.Get(), &in, &inLeft, &dst, &dstLeft) == static_cast<size_t>(-1)) {
+            ::iconv(decoder.Get(), nullptr, nullptr, nullptr, nullptr);
+            out += '?';
+            ++i;
+            continue;
+        }
+        out.append(utf8, sizeof utf8 - dstLeft);
+        i += take;
+    }
+    return out;
+}
+
+size_t FindInGbk(std::string_view gbk, char c, size_t from) {
+    size_t i = from;
+    while (i < gbk.size()) {
+        const auto u = static_cast<unsigned char>(gbk[i]);
+        if (u >= 0x81 && u <= 0xFE && i + 1 < gbk.size()) {
+            i += 2;
+            continue;
+        }
+        if (gbk[i] == c) {
+            return i;
+        }
+        ++i;
+    }
+    return std::string_view::npos;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        lines.emplace_back(line);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    const size_t start = text.find_first_not_of(kBlanks);
+    if (start == std::string_view::npos) {
+        return {};
+    }
+    const size_t end = text.find_last_not_of(kBlanks);
+    return text.substr(start, end - start + 1);
+}
+
+std::string_view NextWord(std::string_view& rest) {
+    const size_t start = rest.find_first_not_of(kBlanks);
+    if (start == std::string_view::npos) {
+        rest = {};
+        return {};
+    }
+    rest.remove_prefix(start);
+    const size_t end = rest.find_first_of(kBlanks);
+    const std::string_view word = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    return word;
+}
+
+std::vector<std::string_view> SplitWords(std::string_view line) {
+    std::vector<std::string_view> words;
+    for (std::string_view word = NextWord(line); !word.empty(); word = NextWord(line)) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+}  // namespace qm::backsim
