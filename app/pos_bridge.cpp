@@ -44,9 +44,9 @@ int ForwardReply(SiteContext& site, uint8_t hostId) {
 }
 
 LogonVerdict ReadLogonVerdict(const SiteContext& site) {
-    const std::string path = FindFileIgnoringCase(site.txtDir, "DL.txt");
-    if (path.empty()) return LogonVerdict::kNone;
-    FILE* f = std::fopen(path.c_str(), "rbe");
+    const std::string found = FindFileIgnoringCase(site.txtDir, "DL.txt");
+    if (found.empty()) return LogonVerdict::kNone;
+    FILE* f = std::fopen((site.txtDir + "/" + found).c_str(), "rbe");
     if (!f) return LogonVerdict::kNone;
     char line[50] = {};
     if (!std::fgets(line, sizeof line, f)) line[0] = '\0';

@@ -81,18 +81,17 @@ void ReaderThread(Link& link, StationLink& station) {
             std::lock_guard<std::mutex> portHold(station.portLock);
             std::lock_guard<std::mutex> receiveHold(station.receiveLock);
             n = station.port->Read(buf, sizeof buf);
-            if (n < 0) err = errno;
+            if (n == -1) err = errno;
             for (ssize_t i = 0; i < n; ++i) {
                 if (auto out = station.assembler.Feed(buf[i])) Settle(link, station, *out);
             }
         }
-        if (n > 0 || (n < 0 && (err == EAGAIN || err == EINTR))) continue;
-        if (n == 0 && !station.port->HungUp()) continue;
-        // The device is gone (a USB adapter pulled out, the line hung up):
-        // polling it again would report the same at once, for ever. Say so
-        // once and wait for the stop.
+        if (n >= 0 || err == EAGAIN || err == EINTR) continue;
+        // The device is gone (a USB adapter pulled out, the line hung up) or
+        // fails for good: polling it again would report the same at once,
+        // for ever. Say so once and wait for the stop.
         char text[40];
-        std::snprintf(text, sizeof text, "ReadFile Error %d", n < 0 ? err : EIO);
+        std::snprintf(text, sizeof text, "ReadFile Error %d", n == kReadHungUp ? EIO : err);
         if (LogEnabled(kLogErrors)) AppLog(text, station.hostId, 255);
         link.stop.Wait(kInfinite);
         return;

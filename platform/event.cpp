@@ -4,7 +4,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -56,6 +58,7 @@ bool Event::Wait(uint32_t timeoutMs) const {
 }
 
 int WaitAny(std::span<const Waitable* const> objects, uint32_t timeoutMs) {
+    if (objects.empty()) return kWaitFailed;
     std::vector<pollfd> fds(objects.size());
     for (size_t i = 0; i < objects.size(); ++i) fds[i] = {objects[i]->WaitFd(), POLLIN, 0};
 
@@ -65,7 +68,7 @@ int WaitAny(std::span<const Waitable* const> objects, uint32_t timeoutMs) {
         int wait = -1;
         if (!forever) {
             int64_t left = end - MonotonicMs();
-            wait = left > 0 ? static_cast<int>(left) : 0;
+            wait = static_cast<int>(std::clamp<int64_t>(left, 0, INT32_MAX));
         }
         int n = poll(fds.data(), fds.size(), wait);
         if (n < 0) {

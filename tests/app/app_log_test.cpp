@@ -2,10 +2,11 @@
 // whole lines from many threads at once.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,9 +38,29 @@ std::string Format(const char* text, uint32_t host, uint32_t dcb) {
     return out;
 }
 
-// One written line, CR LF included, with any text that has no CR or LF.
-const std::regex kLogLine(
-    R"(\[QMAPP\] \d\d-\d\d \d\d:\d\d:\d\d \(HostID \d\d\d  DCBID \d\d\d\)[^\r\n]*\r\n)");
+// One written line taken apart: the two numbers and the text. False unless
+// the line has the exact shape, CR LF included, with no CR or LF in the text.
+struct LogLine {
+    int host = -1;
+    int dcb = -1;
+    std::string text;
+};
+
+bool ParseLogLine(const std::string& line, LogLine* out) {
+    static const char kShape[] = "[QMAPP] ##-## ##:##:## (HostID ###  DCBID ###)";
+    const size_t prefix = sizeof kShape - 1;
+    if (line.size() < prefix + 2 || line.compare(line.size() - 2, 2, "\r\n") != 0)
+        return false;
+    for (size_t i = 0; i < prefix; ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(line[i])) != 0;
+        if (kShape[i] == '#' ? !digit : line[i] != kShape[i])
+            return false;
+    }
+    out->host = std::stoi(line.substr(31, 3));
+    out->dcb = std::stoi(line.substr(42, 3));
+    out->text = line.substr(prefix, line.size() - prefix - 2);
+    return out->text.find_first_of("\r\n") == std::string::npos;
+}
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -76,10 +97,15 @@ TEST_F(AppLogFile, AppendsWholeLinesWithCrLf) {
     ASSERT_TRUE(text);
     std::vector<std::string> lines = SplitLines(*text);
     ASSERT_EQ(lines.size(), 2u) << *text;
-    EXPECT_TRUE(std::regex_match(lines[0], kLogLine)) << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], kLogLine)) << lines[1];
-    EXPECT_NE(lines[0].find("(HostID 044  DCBID 002)first\r\n"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("(HostID 001  DCBID 255)second\r\n"), std::string::npos) << lines[1];
+    LogLine l;
+    ASSERT_TRUE(ParseLogLine(lines[0], &l)) << lines[0];
+    EXPECT_EQ(l.host, 44);
+    EXPECT_EQ(l.dcb, 2);
+    EXPECT_EQ(l.text, "first");
+    ASSERT_TRUE(ParseLogLine(lines[1], &l)) << lines[1];
+    EXPECT_EQ(l.host, 1);
+    EXPECT_EQ(l.dcb, 255);
+    EXPECT_EQ(l.text, "second");
 }
 
 TEST_F(AppLogFile, LongTextIsWrittenWhole) {
@@ -87,14 +113,21 @@ TEST_F(AppLogFile, LongTextIsWrittenWhole) {
     qm::AppLog(text.c_str(), 1, 1);
     auto file = ReadBytes(Cwd("QMLog.txt"));
     ASSERT_TRUE(file);
-    ASSERT_TRUE(std::regex_match(*file, kLogLine));
-    EXPECT_EQ(file->size(), 46 + text.size() + 2);
+    LogLine l;
+    ASSERT_TRUE(ParseLogLine(*file, &l));
+    EXPECT_EQ(l.text, text);
 }
 
-TEST_F(AppLogFile, UnopenableLogLosesTheLineQuietly) {
-    ASSERT_EQ(mkdir(Cwd("QMLog.txt").c_str(), 0755), 0);
+TEST_F(AppLogFile, LineThatCannotBeWrittenIsLost) {
+    ASSERT_EQ(mkdir(Cwd("QMLog.txt").c_str(), 0755), 0);  // in the way of the file
     qm::AppLog("lost", 1, 1);
-    EXPECT_TRUE(qmtest::PathExists(Cwd("QMLog.txt")));
+    ASSERT_EQ(rmdir(Cwd("QMLog.txt").c_str()), 0);
+    qm::AppLog("kept", 1, 1);
+    auto file = ReadBytes(Cwd("QMLog.txt"));
+    ASSERT_TRUE(file);
+    LogLine l;
+    ASSERT_TRUE(ParseLogLine(*file, &l)) << *file;
+    EXPECT_EQ(l.text, "kept");
 }
 
 TEST_F(AppLogFile, LinesFromManyThreadsNeverInterleave) {
@@ -117,16 +150,15 @@ TEST_F(AppLogFile, LinesFromManyThreadsNeverInterleave) {
     ASSERT_TRUE(file);
     std::vector<std::string> lines = SplitLines(*file);
     ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kCalls));
-    const std::regex body(R"(.*\(HostID 00(\d)  DCBID (\d\d\d)\)t(\d)c(\d+)\.{200}\r\n)");
     std::set<std::pair<int, int>> seen;
     for (const std::string& line : lines) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, kLogLine)) << line;
-        ASSERT_TRUE(std::regex_match(line, m, body)) << line;
-        const int t = std::stoi(m[3]);
-        const int c = std::stoi(m[4]);
-        EXPECT_EQ(std::stoi(m[1]), t);
-        EXPECT_EQ(std::stoi(m[2]), c & 0xFF);
+        LogLine l;
+        ASSERT_TRUE(ParseLogLine(line, &l)) << line;
+        int t = -1, c = -1, used = 0;
+        ASSERT_EQ(std::sscanf(l.text.c_str(), "t%dc%d%n", &t, &c, &used), 2) << line;
+        EXPECT_EQ(l.text.substr(static_cast<size_t>(used)), padding) << line;
+        EXPECT_EQ(l.host, t);
+        EXPECT_EQ(l.dcb, c & 0xFF);
         seen.insert({t, c});
     }
     EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kCalls));

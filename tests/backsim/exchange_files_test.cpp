@@ -20,7 +20,8 @@ TEST(RequestFile, ReadsHeaderAndBodyLines) {
     ASSERT_TRUE(request);
     EXPECT_EQ(request->code, "KT  ");
     EXPECT_EQ(request->dcbId, 7);
-    EXPECT_EQ(request->lines, (std::vector<std::string>{"0012 04 00001 0000009 00000001", "second"}));
+    EXPECT_EQ(request->lines,
+              (std::vector<std::string>{"0012 04 00001 0000009 00000001", "second"}));
 }
 
 TEST(RequestFile, HeaderOnlyAndUnknownCode) {
@@ -41,10 +42,10 @@ TEST(RequestFile, TakesLfOnlyLinesAndKeepsGbkBytes) {
 
 TEST(RequestFile, RefusesBadHeaders) {
     EXPECT_FALSE(ParseRequestFile(""));
-    EXPECT_FALSE(ParseRequestFile("KT  007\r\n"));    // blank missing
-    EXPECT_FALSE(ParseRequestFile("KT   0x7\r\n"));   // not digits
-    EXPECT_FALSE(ParseRequestFile("KT   256\r\n"));   // beyond a byte
-    EXPECT_FALSE(ParseRequestFile("KT   07\r\n"));    // cut short
+    EXPECT_FALSE(ParseRequestFile("KT  007\r\n"));   // blank missing
+    EXPECT_FALSE(ParseRequestFile("KT   0x7\r\n"));  // not digits
+    EXPECT_FALSE(ParseRequestFile("KT   256\r\n"));  // beyond a byte
+    EXPECT_FALSE(ParseRequestFile("KT   07\r\n"));   // cut short
     EXPECT_FALSE(ParseRequestFile("\r\nKT   007\r\n"));
 }
 

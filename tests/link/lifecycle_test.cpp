@@ -1,4 +1,5 @@
 // Start and stop of the link over real pseudo-terminals.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -151,6 +152,32 @@ TEST_F(LinkLifecycle, LookupsLogUnknownIds) {
     EXPECT_EQ(FindTerminal(link, 1, 5), kNotFound);
     EXPECT_EQ(CountLogLines("(HostID 004  DCBID 255)Invalid host id"), 1);
     EXPECT_EQ(CountLogLines("(HostID 255  DCBID 077)Invalid Dcb id"), 1);
+}
+
+TEST_F(LinkLifecycle, AVanishedDeviceIsLoggedOnceAndDoesNotSpin) {
+    TestPort& com3 = AddPort("COM3");
+    std::vector<_DEVINFO> st = {Station(1, "COM3", {5})};
+    ASSERT_EQ(Init(st), 1);
+    ASSERT_TRUE(ReadUntil(com3.master, {0x00, 0x05, 0xFA, 0xFF}, 2000));
+    // Pull the plug: the far end of the line goes away for good.
+    close(com3.master);
+    com3.master = -1;
+    for (int& s : slaves_) close(s);
+    slaves_.clear();
+    ASSERT_TRUE(WaitUntil([] { return CountLogLines("ReadFile Error 5") == 1; }, 2000));
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // measuring, not waiting
+    getrusage(RUSAGE_SELF, &after);
+    const auto cpuUs = [](const rusage& r) {
+        return r.ru_utime.tv_sec * 1000000L + r.ru_utime.tv_usec + r.ru_stime.tv_sec * 1000000L +
+               r.ru_stime.tv_usec;
+    };
+    // A reader spinning on the hung-up port would burn the whole half second.
+    EXPECT_LT(cpuUs(after) - cpuUs(before), 150000);
+    EXPECT_EQ(CountLogLines("ReadFile Error"), 1);
+    SDKDeInit();
+    EXPECT_EQ(CurrentLink(), nullptr);
 }
 
 }  // namespace

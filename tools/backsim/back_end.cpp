@@ -15,8 +15,12 @@
 namespace qm::backsim {
 namespace {
 
-std::string RequestFileName(int host) { return "T" + std::to_string(host) + ".txt"; }
-std::string ReplyFileName(int host) { return "R" + std::to_string(host) + ".txt"; }
+std::string RequestFileName(int host) {
+    return "T" + std::to_string(host) + ".txt";
+}
+std::string ReplyFileName(int host) {
+    return "R" + std::to_string(host) + ".txt";
+}
 
 }  // namespace
 
@@ -63,8 +67,8 @@ void BackEnd::OnRequest(int host, int64_t nowMs) {
         Error(name + (bytes ? " has no valid header" : " cannot be read"));
         return;
     }
-    Trace("request", DescribeExchange(name, ReplyHeader(request->code, request->dcbId),
-                                      request->lines));
+    Trace("request",
+          DescribeExchange(name, ReplyHeader(request->code, request->dcbId), request->lines));
     if (request->code == kUnknownCode) {
         Trace("unknown", name + " names no code; not answered");
         return;
@@ -76,6 +80,7 @@ void BackEnd::OnRequest(int host, int64_t nowMs) {
         return;
     }
     if (delayMs_ > 0) {
+        Trace("delay", ReplyFileName(host) + " in " + std::to_string(delayMs_) + " ms");
         delayed_.emplace(nowMs + delayMs_, std::move(reply));
         return;
     }

@@ -39,7 +39,7 @@ inline constexpr const char* kCloseEventName = "__QM_MUTEXT";
 inline constexpr int kMaxHostId = 8;
 
 class BackEnd {
-public:
+  public:
     struct Hooks {
         // Posts WM_POS_NOTICE with the code to the window; false (errno set)
         // when it could not be delivered.
@@ -70,7 +70,7 @@ public:
     // Writes and announces every delayed reply due at nowMs.
     void RunDue(int64_t nowMs);
 
-private:
+  private:
     struct Reply {
         int host = 0;
         std::string code;

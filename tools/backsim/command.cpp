@@ -46,7 +46,8 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
         if (!rest.empty()) {
             rest.remove_prefix(1);
         }
-        while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t' || rest.back() == '\r')) {
+        while (!rest.empty() &&
+               (rest.back() == ' ' || rest.back() == '\t' || rest.back() == '\r')) {
             rest.remove_suffix(1);
         }
         command.text = std::string(rest);

@@ -12,7 +12,7 @@ namespace qm::backsim {
 namespace {
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) {
@@ -29,7 +29,7 @@ public:
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 

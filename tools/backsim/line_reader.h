@@ -9,7 +9,7 @@
 namespace qm::backsim {
 
 class LineReader {
-public:
+  public:
     // A line longer than this is dropped whole, with one complaint: no
     // command comes near it, and a stream without line ends must not grow
     // without bound.
@@ -21,7 +21,7 @@ public:
     // At end of input: the last line if it had no line end.
     std::vector<std::string> Finish();
 
-private:
+  private:
     std::string partial_;
     bool skipping_ = false;  // inside an overlong line, until its end
 };

@@ -6,8 +6,12 @@ namespace qm::backsim {
 namespace {
 
 // Verdict texts of the back-end's own; GBK.
-std::string NoSuchUser() { return ToGbk("无此用户"); }
-std::string WrongPassword() { return ToGbk("密码错误"); }
+std::string NoSuchUser() {
+    return ToGbk("无此用户");
+}
+std::string WrongPassword() {
+    return ToGbk("密码错误");
+}
 
 // The bytes [at, at + width) of the line, as far as it reaches.
 std::string_view Field(std::string_view line, size_t at, size_t width) {

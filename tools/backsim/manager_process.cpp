@@ -20,7 +20,7 @@ namespace {
 constexpr const char* kHomeVariable = "QM_HOME=";
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() { Reset(); }
     Fd(const Fd&) = delete;
@@ -33,7 +33,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -73,8 +73,7 @@ std::string ResolveProgram(const std::string& name) {
 
 std::unique_ptr<ManagerProcess> ManagerProcess::Start(const std::string& program,
                                                       WindowHandle backEndWindow,
-                                                      const std::string& home,
-                                                      std::string* error) {
+                                                      const std::string& home, std::string* error) {
     const std::string path = ResolveProgram(program);
     if (path.empty()) {
         *error = "no program " + program + " in $PATH";
@@ -180,6 +179,8 @@ bool ManagerProcess::Reap() {
     return true;
 }
 
-bool ManagerProcess::Signal(int sig) const { return !ended_ && ::kill(pid_, sig) == 0; }
+bool ManagerProcess::Signal(int sig) const {
+    return !ended_ && ::kill(pid_, sig) == 0;
+}
 
 }  // namespace qm::backsim

@@ -12,7 +12,7 @@
 namespace qm::backsim {
 
 class ManagerProcess {
-public:
+  public:
     // Starts `program <backEndWindow>` with this process's environment and
     // QM_HOME=home. A program name without '/' is looked up in $PATH. The
     // manager gets /dev/null as standard input (the simulator's own input
@@ -46,15 +46,14 @@ public:
     // Sends a signal to a manager not yet reaped (never to a reused pid).
     bool Signal(int sig) const;
 
-private:
+  private:
     struct Key {};
 
-public:
+  public:
     // Only Start makes one.
     ManagerProcess(Key, pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
 
-private:
-
+  private:
     pid_t pid_;
     int pidfd_;
     bool ended_ = false;

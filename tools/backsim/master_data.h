@@ -12,9 +12,9 @@ namespace qm::backsim {
 
 // In the manager's download order; UTF-8 names on disk.
 inline constexpr std::array<const char*, 11> kMasterDataFiles = {
-    "菜品表.TXT",     "菜品类别表.TXT", "包房名称表.TXT", "菜品套餐表.TXT",
+    "菜品表.TXT",         "菜品类别表.TXT", "包房名称表.TXT",     "菜品套餐表.TXT",
     "菜品套餐内容表.TXT", "推荐菜品表.TXT", "推荐菜品内容表.TXT", "客户要求表.TXT",
-    "退菜理由表.TXT", "短信息表.TXT",   "新改菜品表.TXT",
+    "退菜理由表.TXT",     "短信息表.TXT",   "新改菜品表.TXT",
 };
 
 struct RefreshResult {

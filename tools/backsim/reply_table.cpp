@@ -59,7 +59,9 @@ std::vector<std::string> ToGbkLines(const std::vector<const char*>& utf8) {
     return lines;
 }
 
-bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool IsGbkLead(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
 
 }  // namespace
 

@@ -35,7 +35,7 @@ namespace qm::backsim {
 inline constexpr const char* kRepliesFileName = "replies.txt";
 
 class ReplyTable {
-public:
+  public:
     // The built-in answers.
     ReplyTable();
 
@@ -47,7 +47,7 @@ public:
     // The reply lines (GBK) for a request, placeholders filled in.
     std::vector<std::string> Answer(const RequestFile& request) const;
 
-private:
+  private:
     std::map<std::string, std::vector<std::string>> entries_;  // by normalised name
     std::vector<std::string> fallback_;
 };

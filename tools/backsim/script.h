@@ -7,7 +7,8 @@
 //   end 60000
 //
 // Times are milliseconds after the manager announced its window, the moment
-// from which notices can reach it. Steps run in time order, steps of equal
+// from which notices can reach it; steps at 0 run before the manager's next
+// notice is handled. Steps run in time order, steps of equal
 // time in file order. "end <ms>" quits at that time, after the steps of the
 // same time. Blank lines and lines starting with # are skipped.
 #pragma once

@@ -36,7 +36,7 @@ constexpr int64_t kTerminateWaitMs = 2000;
 constexpr int64_t kKillWaitMs = 2000;
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) {
@@ -47,7 +47,7 @@ public:
     Fd& operator=(const Fd&) = delete;
     int Get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -62,13 +62,13 @@ bool StdinCarriesCommands() {
 }
 
 class Simulator {
-public:
+  public:
     Simulator(const Options& options, std::optional<Script> script)
         : options_(options), script_(std::move(script)), start_(MonotonicMs()) {}
 
     int Run(ReplyTable replies);
 
-private:
+  private:
     enum class Phase { kRunning, kClosing, kTerminating, kKilled };
 
     void OnTrace(std::string_view kind, std::string_view detail) const;
@@ -97,8 +97,7 @@ private:
 
 void Simulator::OnTrace(std::string_view kind, std::string_view detail) const {
     if (kind == "error") {
-        std::fprintf(stderr, "qm-backsim: %.*s\n", static_cast<int>(detail.size()),
-                     detail.data());
+        std::fprintf(stderr, "qm-backsim: %.*s\n", static_cast<int>(detail.size()), detail.data());
     }
     if (options_.trace) {
         const std::string line = FormatTraceLine(MonotonicMs() - start_, kind, detail);
@@ -136,9 +135,7 @@ int Simulator::Run(ReplyTable replies) {
         return PostMessage(window, WM_POS_NOTICE, 0, code);
     };
     hooks.setCloseEvent = [] { return SetNamedEvent(kCloseEventName); };
-    hooks.trace = [this](std::string_view kind, std::string_view detail) {
-        OnTrace(kind, detail);
-    };
+    hooks.trace = [this](std::string_view kind, std::string_view detail) { OnTrace(kind, detail); };
     backEnd_ = std::make_unique<BackEnd>(options_.home, std::move(replies), std::move(hooks));
 
     std::string error;
@@ -292,7 +289,14 @@ void Simulator::OnMessages() {
             OnTrace("error", "message " + std::to_string(message.message) + " ignored");
             continue;
         }
+        const bool known = backEnd_->ManagerKnown();
         backEnd_->OnNotice(message.lParam, MonotonicMs());
+        if (!known && backEnd_->ManagerKnown()) {
+            // The script's clock starts now; its steps at 0 (a fault to set
+            // up, say) come before the manager's next notice, even one
+            // already queued behind the handshake.
+            RunDueWork(MonotonicMs());
+        }
     }
 }
 
@@ -372,8 +376,7 @@ int RunSimulator(const Options& options) {
         std::string error;
         script = ParseScript(*text, &error);
         if (!script) {
-            std::fprintf(stderr, "qm-backsim: %s: %s\n", options.scriptPath.c_str(),
-                         error.c_str());
+            std::fprintf(stderr, "qm-backsim: %s: %s\n", options.scriptPath.c_str(), error.c_str());
             return 2;
         }
     }

@@ -12,7 +12,7 @@ namespace {
 constexpr std::string_view kBlanks = " \t";
 
 class Decoder {
-public:
+  public:
     Decoder() : cd_(::iconv_open("UTF-8", "GBK")) {}
     ~Decoder() {
         if (Valid()) {
@@ -24,7 +24,7 @@ public:
     bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
     iconv_t Get() const { return cd_; }
 
-private:
+  private:
     iconv_t cd_;
 };
 
@@ -49,34 +49,31 @@ std::string GbkForDisplay(std::string_view gbk) {
     Decoder decoder;
     if (!decoder.Valid()) {
         for (char c : gbk) {
-            out += static_cast<unsigned char>(c) < 0x80 ? DisplayAscii(c) : '?';
+            out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
         }
-        return out;
-    }
-    size_t i = 0;
-    while (i < gbk.size()) {
-        const auto lead = static_cast<unsigned char>(gbk[i]);
-        if (lead < 0x80) {
-            out += DisplayAscii(gbk[i]);
-            ++i;
-            continue;
-        }
-        // One double-byte character at a time, so that a bad byte costs one
-        // '?' and the rest of the line still reads.
-        const size_t take = i + 1 < gbk.size() ? 2 : 1;
-        char utf8[8];
-        char* in = const_cast<char*>(gbk.data() + i);  // iconv's signature; never written
-        size_t inLeft = take;
-        char* dst = utf8;
-        size_t dstLeft = sizeof utf8;
-        if (::iconv(decoder.Get(), &in, &inLeft, &dst, &dstLeft) == static_cast<size_t>(-1)) {
-            ::iconv(decoder.Get(), nullptr, nullptr, nullptr, nullptr);
+    } else {
+        char* in = const_cast<char*>(gbk.data());  // iconv's signature; never written
+        size_t inLeft = gbk.size();
+        char buffer[256];
+        while (inLeft > 0) {
+            char* dst = buffer;
+            size_t dstLeft = sizeof buffer;
+            const size_t r = ::iconv(decoder.Get(), &in, &inLeft, &dst, &dstLeft);
+            out.append(buffer, sizeof buffer - dstLeft);
+            if (r != static_cast<size_t>(-1) || errno == E2BIG) {
+                continue;
+            }
+            // A byte that starts no character, or a character cut off at the
+            // end: one '?' for the byte, and the rest of the line still reads.
             out += '?';
-            ++i;
-            continue;
+            ++in;
+            --inLeft;
+            ::iconv(decoder.Get(), nullptr, nullptr, nullptr, nullptr);
         }
-        out.append(utf8, sizeof utf8 - dstLeft);
-        i += take;
+    }
+    // Control bytes never occur inside a UTF-8 sequence.
+    for (char& c : out) {
+        c = DisplayAscii(c);
     }
     return out;
 }

@@ -20,8 +20,7 @@ std::string FormatTraceLine(int64_t elapsedMs, std::string_view kind, std::strin
 std::string DescribeExchange(std::string_view fileName, std::string_view header,
                              const std::vector<std::string>& lines) {
     char head[32];
-    std::snprintf(head, sizeof head, "%-7.*s ", static_cast<int>(fileName.size()),
-                  fileName.data());
+    std::snprintf(head, sizeof head, "%-7.*s ", static_cast<int>(fileName.size()), fileName.data());
     std::string out = std::string(head) + GbkForDisplay(header);
     for (const std::string& line : lines) {
         out += " | " + GbkForDisplay(line);

@@ -66,9 +66,13 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
-std::string FirstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find_first_of("\r\n"));
+}
 
-void Post(int64_t code) { qm::PostMessage(g_backEnd, WM_POS_NOTICE, 0, code); }
+void Post(int64_t code) {
+    qm::PostMessage(g_backEnd, WM_POS_NOTICE, 0, code);
+}
 
 // A notice that is not the one awaited, handled as the manager would.
 void Other(int64_t code) {
