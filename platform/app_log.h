@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <ctime>
 #include <cstdint>
 
 namespace qm {

@@ -105,7 +105,7 @@ int ReadReplyFile(const std::string& txtDir, uint8_t hostId, uint8_t* data, size
     char header[kHeaderRead] = {};
     if (!std::fgets(header, sizeof header, f.get())) return 0;
     const uint8_t code = FindCodeByName(header);
-    if (code != lastCode || code == kCodeShortMessage) return 0;
+    if (code == 255 || code != lastCode || code == kCodeShortMessage) return 0;
     out->code = lastCode;
     if (HeaderDcbId(header) != lastDcbId) return 0;
     out->dcbId = lastDcbId;
