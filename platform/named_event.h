@@ -1,11 +1,11 @@
-// Named events between processes (platform.md, "Named events").
+// Named events between processes.
 //
 // The named event NAME is the datagram socket <runtime folder>/event-NAME.
 // Setting it sends one byte there; the one process that waits on it holds
 // the socket. A set when nobody waits is lost, which is the same as a set that
 // the next waiter resets before it waits. The manager's single-instance rule
 // rests on this: a new manager sets "__QM_MUTEXT" and the running one, whose
-// close watcher waits on it, closes (Part 1.4).
+// close watcher waits on it, closes.
 #pragma once
 
 #include <memory>

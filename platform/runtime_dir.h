@@ -2,8 +2,8 @@
 //
 // Window message sockets (hwnd-<handle>) and named events (event-<name>) live
 // here. Whoever binds a socket in it can be reached by anyone who can enter
-// the folder, so the folder must be private to the user: the contract
-// (platform.md) refuses one that another user owns or that group or others
+// the folder, so the folder must be private to the user: the manager
+// refuses one that another user owns or that group or others
 // may write to.
 #pragma once
 

@@ -1,6 +1,6 @@
 // Window messages: how the manager, its service threads and the POS back-end
-// post notices to each other's windows (Part 3.1's table; platform.md,
-// "Window handles and window messages").
+// post notices to each other's windows (the README's integrator section
+// gives the datagram layout).
 //
 // A window is a queue with a number. Posting to a window of this process puts
 // the message straight into its queue; posting to a window of another process

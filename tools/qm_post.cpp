@@ -1,6 +1,6 @@
 // qm-post: posts a window message or sets a named event from the shell, so
 // that a back-end in any language (or a test script) can talk to the manager
-// the way platform.md describes.
+// the way the README's integrator section describes.
 //
 //   qm-post HANDLE MESSAGE WPARAM LPARAM
 //   qm-post --set-event NAME

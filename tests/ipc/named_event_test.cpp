@@ -1,5 +1,5 @@
-// Named events between processes (platform.md, "Named events"; the close
-// watcher and single-instance rule of Part 1.4).
+// Named events between processes, as the close watcher and the
+// single-instance rule use them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,7 +179,7 @@ TEST_F(NamedEventTest, AListenerWaitsForALiveOwnerToGoThenTakesThePath) {
 }
 
 TEST_F(NamedEventTest, AListenerWaitsForAnOwnerInAnotherProcess) {
-    // The single-instance handover of Part 1.4: the running manager holds the
+    // The single-instance handover: the running manager holds the
     // event; the new one sets it, the old one ends and the new one takes over.
     auto old = qmtest::SpawnQmPost({"--wait-event", kMutexName});
     ASSERT_TRUE(old);

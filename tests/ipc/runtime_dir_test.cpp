@@ -1,6 +1,5 @@
 // The runtime folder: where it is, that it is made private, and that a folder
-// others could tamper with is refused (platform.md, "Window handles and window
-// messages").
+// others could tamper with is refused.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,4 @@
-// Window messages within the process and between real processes
-// (platform.md, "Window handles and window messages"; Part 3.1's table).
+// Window messages within the process and between real processes.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
