@@ -7,10 +7,16 @@
 // the link's: its four threads per station, plus the idle window that would
 // receive the notices and this benchmark's main thread, which only waits.
 //
-//   idle_cost [--seconds N] [--answering] [benchmark flags]
+// With --program, a further run measures the manager program itself: `qm`
+// started headless as a back-end starts it, with the same site in its site
+// files, the devices in this process; its CPU time is read from
+// /proc/<pid>/stat (in clock ticks of 10 ms) and its memory from
+// /proc/<pid>/status.
+//
+//   idle_cost [--seconds N] [--answering] [--program [--qm PATH]] [benchmark flags]
 //
 // --seconds: length of the measured interval (default 60).
-// --answering: a second run with terminals that answer every beacon.
+// --answering: a further run with terminals that answer every beacon.
 //
 // Targets: under 1 % of one core (600 ms of CPU a minute), under 20 MiB
 // resident.
@@ -29,7 +35,9 @@
 #include <string>
 #include <vector>
 
+#include "app/qm_dlg.h"
 #include "bench/bench_support.h"
+#include "bench/manager_process.h"
 #include "link/link_params.h"
 #include "platform/app_log.h"
 #include "platform/window_message.h"
@@ -48,8 +56,12 @@ constexpr int kSettleMs = 2000;
 constexpr int kChildReadyMs = 20000;
 constexpr int kChildEndMs = 20000;
 
+#ifndef QM_PROGRAM
+#define QM_PROGRAM "qm"
+#endif
+
 struct CostFigures {
-    bool silent = true;
+    std::string what;
     double seconds = 0;
     double cpuMs = 0;
     double cpuPercent = 0;
@@ -61,6 +73,23 @@ struct CostFigures {
 
 std::vector<CostFigures> g_results;
 long g_seconds = 60;
+std::string g_program = QM_PROGRAM;
+
+void Record(benchmark::State& state, CostFigures f) {
+    f.cpuPercent = f.cpuMs / (f.seconds * 1000.0) * 100.0;
+    f.cpuMsPerMinute = f.cpuMs / f.seconds * 60.0;
+    f.load1 = LoadAverage1();
+    state.counters["cpu_ms"] = f.cpuMs;
+    state.counters["cpu_pct_core"] = f.cpuPercent;
+    state.counters["cpu_ms_per_min"] = f.cpuMsPerMinute;
+    state.counters["beacons_per_s"] = static_cast<double>(f.beacons) / f.seconds;
+    state.counters["cpu_us_per_beacon"] =
+        f.beacons ? f.cpuMs * 1000.0 / static_cast<double>(f.beacons) : 0;
+    state.counters["rss_MiB"] = static_cast<double>(f.memory.rssKiB) / 1024.0;
+    state.counters["hwm_MiB"] = static_cast<double>(f.memory.hwmKiB) / 1024.0;
+    state.counters["load1"] = f.load1;
+    g_results.push_back(f);
+}
 
 // Reads exactly n bytes, waiting at most timeoutMs in all. False on
 // end-of-file, error or time-out.
@@ -253,7 +282,7 @@ void BM_IdleCost(benchmark::State& state) {
     }
 
     CostFigures f;
-    f.silent = silent;
+    f.what = silent ? "in-process link, silent terminals" : "in-process link, answering terminals";
     bool up = devices.StaysUp(kSettleMs);
     for (auto _ : state) {
         if (!up || !devices.Mark('S')) break;
@@ -277,35 +306,110 @@ void BM_IdleCost(benchmark::State& state) {
         state.SkipWithError("the simulated devices ended early");
         return;
     }
+    Record(state, f);
+}
 
-    f.cpuPercent = f.cpuMs / (f.seconds * 1000.0) * 100.0;
-    f.cpuMsPerMinute = f.cpuMs / f.seconds * 60.0;
-    f.load1 = LoadAverage1();
-    g_results.push_back(f);
-    state.counters["cpu_ms"] = f.cpuMs;
-    state.counters["cpu_pct_core"] = f.cpuPercent;
-    state.counters["cpu_ms_per_min"] = f.cpuMsPerMinute;
-    state.counters["beacons_per_s"] = static_cast<double>(f.beacons) / f.seconds;
-    state.counters["cpu_us_per_beacon"] =
-        f.beacons ? f.cpuMs * 1000.0 / static_cast<double>(f.beacons) : 0;
-    state.counters["rss_MiB"] = static_cast<double>(f.memory.rssKiB) / 1024.0;
-    state.counters["hwm_MiB"] = static_cast<double>(f.memory.hwmKiB) / 1024.0;
-    state.counters["load1"] = f.load1;
+// Beacons seen on the lines, counted from the simulator's trace.
+struct BeaconCounter {
+    std::atomic<uint64_t> n{0};
+    void Add(const devsim::FrameRecord& r) {
+        if (r.direction == devsim::Direction::kFromManager && !r.raw && r.bytes.size() == 4)
+            n.fetch_add(1, std::memory_order_relaxed);
+    }
+};
+
+WindowHandle g_managerWindow = 0;
+bool AskToClose(pid_t) { return PostMessage(g_managerWindow, kWmClose, 0, 0); }
+
+void BM_IdleCostProgram(benchmark::State& state) {
+    ProgramFolder home;
+    if (!home.Ok()) {
+        state.SkipWithError("cannot make the program folder");
+        return;
+    }
+    std::string stations, terminals;
+    for (size_t s = 0; s < kStations; ++s) {
+        stations += std::to_string(s + 1) + " " + PortName(s) + "\r\n";
+        for (size_t t = 0; t < kTerminals; ++t)
+            terminals += std::to_string(t + 1) + " " + std::to_string(s + 1) + "\r\n";
+    }
+    home.WriteFile("QM.ini", "[CONFIG]\r\nDebugLevel=1\r\nBeaconInterVal=100\r\n");
+    home.WriteFile("TXT/基站.TXT", stations);
+    home.WriteFile("TXT/点菜机.TXT", terminals);
+
+    BeaconCounter beacons;
+    int err = 0;
+    auto window = MessageWindow::Create(static_cast<WindowHandle>(getpid()), &err);
+    if (!window) {
+        state.SkipWithError("cannot create the back-end's window");
+        return;
+    }
+    devsim::DeviceSimulator sim(home.Path());
+    std::string error;
+    if (BuildSite(sim, kStations, kTerminals, true, &error).empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    sim.SetHistoryLimit(16);
+    sim.SetTraceSink([&beacons](const devsim::FrameRecord& r) { beacons.Add(r); });
+    if (!sim.Start()) {
+        state.SkipWithError("cannot start the simulated devices");
+        return;
+    }
+    ManagerProcess manager(g_program, home.Path(), window->Handle());
+    WindowMessage hello;
+    const bool announced = manager.Started() && window->GetMessage(&hello, kChildReadyMs) &&
+                           hello.message == WM_POS_NOTICE && hello.wParam == 0;
+    if (!announced) {
+        state.SkipWithError("the manager did not announce its window");
+        return;
+    }
+    g_managerWindow = static_cast<WindowHandle>(hello.lParam);
+
+    CostFigures f;
+    f.what = "qm program, silent terminals";
+    bool up = manager.StaysUp(kSettleMs);
+    for (auto _ : state) {
+        if (!up) break;
+        const uint64_t startBeacons = beacons.n.load();
+        const int64_t startUs = NowUs();
+        const int64_t startCpuUs = ProcessCpuUs(manager.Pid());
+        // The measured interval: this thread waits, watching the manager.
+        up = manager.StaysUp(static_cast<int>(g_seconds * 1000));
+        const int64_t endCpuUs = ProcessCpuUs(manager.Pid());
+        const int64_t endUs = NowUs();
+        if (!up) break;
+        f.beacons = beacons.n.load() - startBeacons;
+        f.seconds = static_cast<double>(endUs - startUs) / 1e6;
+        f.cpuMs = static_cast<double>(endCpuUs - startCpuUs) / 1000.0;
+        f.memory = ReadMemory(std::to_string(manager.Pid()));
+        state.SetIterationTime(f.seconds);
+    }
+    const bool clean = manager.Stop(AskToClose);
+    sim.Stop();
+    if (!up || f.seconds <= 0) {
+        state.SkipWithError("the manager ended early");
+        return;
+    }
+    if (!clean) {
+        state.SkipWithError("the manager did not close cleanly");
+        return;
+    }
+    Record(state, f);
 }
 
 void PrintSummary() {
-    std::printf("\nIdle cost: %zu stations x %zu terminals, BeaconInterVal %u ms, link in this "
-                "process, devices in a child\n",
+    std::printf("\nIdle cost: %zu stations x %zu terminals, BeaconInterVal %u ms\n",
                 kStations, kTerminals, kBeaconInterval);
     std::printf("targets: CPU under 1 %% of one core (600 ms a minute); resident under 20 MiB\n");
     for (const CostFigures& f : g_results) {
         const double rssMiB = static_cast<double>(f.memory.rssKiB) / 1024.0;
         const double hwmMiB = static_cast<double>(f.memory.hwmKiB) / 1024.0;
         std::printf(
-            "%s terminals: %.1f s measured, CPU %.1f ms = %.3f %% of a core (%.0f ms a minute) "
+            "%s: %.1f s measured, CPU %.1f ms = %.3f %% of a core (%.0f ms a minute) "
             "-> %s; %llu beacons (%.1f/s, %.1f us CPU each); VmRSS %.1f MiB, VmHWM %.1f MiB -> "
             "%s; load %.2f\n",
-            f.silent ? "silent" : "answering", f.seconds, f.cpuMs, f.cpuPercent, f.cpuMsPerMinute,
+            f.what.c_str(), f.seconds, f.cpuMs, f.cpuPercent, f.cpuMsPerMinute,
             f.cpuPercent < 1.0 ? "met" : "MISSED", static_cast<unsigned long long>(f.beacons),
             static_cast<double>(f.beacons) / f.seconds,
             f.beacons ? f.cpuMs * 1000.0 / static_cast<double>(f.beacons) : 0.0, rssMiB, hwmMiB,
@@ -321,6 +425,14 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (!TakeIntOption(argc, argv, "seconds", &g_seconds)) return 2;
     const bool answering = TakeFlag(argc, argv, "answering");
+    const bool program = TakeFlag(argc, argv, "program");
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--qm") != 0) continue;
+        g_program = argv[i + 1];
+        for (int j = i; j + 2 < argc; ++j) argv[j] = argv[j + 2];
+        argc -= 2;
+        break;
+    }
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
     PrintMachine("start");
     benchmark::RegisterBenchmark("idle_cost/silent", BM_IdleCost)
@@ -331,6 +443,12 @@ int main(int argc, char** argv) {
     if (answering) {
         benchmark::RegisterBenchmark("idle_cost/answering", BM_IdleCost)
             ->Arg(0)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+    if (program) {
+        benchmark::RegisterBenchmark("idle_cost/program_silent", BM_IdleCostProgram)
             ->Iterations(1)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
