@@ -48,9 +48,10 @@ long g_rounds = 2;     // 200 terminals: rounds timed
 
 // Beacon times from the simulator's trace, in the order they were recorded.
 class BeaconLog {
-public:
+  public:
     void Add(const devsim::FrameRecord& r) {
-        if (r.direction != devsim::Direction::kFromManager || r.raw || r.bytes.size() != 4) return;
+        if (r.direction != devsim::Direction::kFromManager || r.raw || r.bytes.size() != 4)
+            return;
         std::lock_guard<std::mutex> hold(mu_);
         timesUs_.push_back(r.timeUs);
         ids_.push_back(r.bytes[1]);
@@ -70,7 +71,7 @@ public:
         return ids_;
     }
 
-private:
+  private:
     std::mutex mu_;
     std::condition_variable cv_;
     std::vector<int64_t> timesUs_;
@@ -119,7 +120,8 @@ void BM_BeaconRound(benchmark::State& state) {
     for (size_t i = kWarmUpBeacons; i < kWarmUpBeacons + visits; ++i) {
         visitMs.push_back(static_cast<double>(times[i + 1] - times[i]) / 1000.0);
         const uint8_t next = static_cast<uint8_t>(ids[i] % terminals + 1);
-        if (ids[i + 1] != next) ++outOfOrder;
+        if (ids[i + 1] != next)
+            ++outOfOrder;
     }
     std::vector<double> roundMs;
     for (size_t r = 0; (r + 1) * terminals <= visits; ++r) {
@@ -136,9 +138,8 @@ void BM_BeaconRound(benchmark::State& state) {
     f.load1 = LoadAverage1();
     g_results.push_back(f);
 
-    state.SetIterationTime(static_cast<double>(times[kWarmUpBeacons + visits] -
-                                               times[kWarmUpBeacons]) /
-                           1e6);
+    state.SetIterationTime(
+        static_cast<double>(times[kWarmUpBeacons + visits] - times[kWarmUpBeacons]) / 1e6);
     state.counters["visits"] = static_cast<double>(visits);
     state.counters["visit_mean_ms"] = f.visitMs.mean;
     state.counters["visit_min_ms"] = f.visitMs.min;
@@ -154,17 +155,18 @@ void PrintSummary() {
     std::printf("\nBeacon round, idle station, BeaconInterVal %u ms, write pause %.0f ms\n",
                 kBeaconInterval, kWritePauseMs);
     std::printf("model: %.0f ms a visit; target: mean visit within 3 %% of it\n", model);
-    std::printf("line floor: a beacon is 4 x %.2f ms = %.2f ms on 19200 8N1, its answer as long;\n"
-                "a pseudo-terminal has no baud delay, so the line time is not in these figures\n",
-                kByteMs, LineMs(4));
+    std::printf(
+        "line floor: a beacon is 4 x %.2f ms = %.2f ms on 19200 8N1, its answer as long;\n"
+        "a pseudo-terminal has no baud delay, so the line time is not in these figures\n",
+        kByteMs, LineMs(4));
     for (const RoundFigures& f : g_results) {
         std::printf(
             "%-3zu terminal(s): %zu visits, visit mean %.2f ms (min %.2f, max %.2f); "
             "round mean %.1f ms over %zu round(s); ratio %.3f -> %s; out of order %zu; "
             "load %.2f\n",
-            f.terminals, f.visitMs.n, f.visitMs.mean, f.visitMs.min, f.visitMs.max,
-            f.roundMs.mean, f.roundMs.n, f.ratio,
-            std::abs(f.ratio - 1.0) <= 0.03 ? "met" : "MISSED", f.outOfOrder, f.load1);
+            f.terminals, f.visitMs.n, f.visitMs.mean, f.visitMs.min, f.visitMs.max, f.roundMs.mean,
+            f.roundMs.n, f.ratio, std::abs(f.ratio - 1.0) <= 0.03 ? "met" : "MISSED", f.outOfOrder,
+            f.load1);
     }
 }
 
@@ -177,7 +179,8 @@ int main(int argc, char** argv) {
     if (!TakeIntOption(argc, argv, "beacons", &g_beacons) ||
         !TakeIntOption(argc, argv, "rounds", &g_rounds))
         return 2;
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
     PrintMachine("start");
     benchmark::RegisterBenchmark("beacon_round/terminals:1", BM_BeaconRound)
         ->Args({1, g_beacons})

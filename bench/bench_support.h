@@ -37,22 +37,27 @@ namespace qm::bench {
 inline constexpr double kBaud = 19200.0;
 inline constexpr double kBitsPerByte = 10.0;
 inline constexpr double kByteMs = kBitsPerByte * 1000.0 / kBaud;  // 0.52 ms
-inline double LineMs(size_t bytes) { return static_cast<double>(bytes) * kByteMs; }
+inline double LineMs(size_t bytes) {
+    return static_cast<double>(bytes) * kByteMs;
+}
 
 // The writer's pause under the port lock before every write.
 inline constexpr double kWritePauseMs = 10.0;
 
-inline int64_t NowUs() { return devsim::MonotonicUs(); }
+inline int64_t NowUs() {
+    return devsim::MonotonicUs();
+}
 
 // --- The program folder -----------------------------------------------------
 // A fresh folder serving as $QM_HOME with TXT/Swap and a private runtime
 // folder (mode 0700) as $QM_RUNTIME_DIR, made the current folder so that the
 // logs land in it. Everything is undone and removed at the end.
 class ProgramFolder {
-public:
+  public:
     ProgramFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "qmbench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) return;
+        if (!mkdtemp(pattern.data()))
+            return;
         path_ = pattern;
         std::error_code ec;
         std::filesystem::create_directories(path_ + "/TXT/Swap", ec);
@@ -61,7 +66,8 @@ public:
         Save("QM_HOME", path_);
         Save("QM_RUNTIME_DIR", path_ + "/run");
         char cwd[4096];
-        if (getcwd(cwd, sizeof cwd)) oldCwd_ = cwd;
+        if (getcwd(cwd, sizeof cwd))
+            oldCwd_ = cwd;
         ok_ = !ec && chdir(path_.c_str()) == 0;
     }
     ~ProgramFolder() {
@@ -74,7 +80,8 @@ public:
             else
                 unsetenv(name.c_str());
         }
-        if (path_.empty()) return;
+        if (path_.empty())
+            return;
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
@@ -91,7 +98,7 @@ public:
         return static_cast<bool>(f);
     }
 
-private:
+  private:
     void Save(const char* name, const std::string& value) {
         const char* old = getenv(name);
         savedEnv_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
@@ -106,7 +113,9 @@ private:
 
 // --- The simulated site -----------------------------------------------------
 // Port name of station i (0-based): COM1, COM2, ...
-inline std::string PortName(size_t i) { return "COM" + std::to_string(i + 1); }
+inline std::string PortName(size_t i) {
+    return "COM" + std::to_string(i + 1);
+}
 
 // Adds the stations to the simulator, each with terminals 1..terminals, and
 // fills the station table the link is started with (host ids 1, 2, ...).
@@ -149,7 +158,8 @@ struct Summary {
 inline Summary Summarise(std::vector<double> v) {
     Summary s;
     s.n = v.size();
-    if (v.empty()) return s;
+    if (v.empty())
+        return s;
     std::sort(v.begin(), v.end());
     double sum = 0;
     for (double x : v) sum += x;
@@ -196,8 +206,10 @@ inline Memory ReadMemory(const std::string& pid = "self") {
         std::string key;
         long value = -1;
         in >> key >> value;
-        if (key == "VmRSS:") m.rssKiB = value;
-        if (key == "VmHWM:") m.hwmKiB = value;
+        if (key == "VmRSS:")
+            m.rssKiB = value;
+        if (key == "VmHWM:")
+            m.hwmKiB = value;
     }
     return m;
 }
@@ -210,14 +222,17 @@ inline int64_t ProcessCpuUs(pid_t pid) {
     // The command name is in parentheses and may hold blanks: fields count
     // from the last ')'.
     const size_t close = text.rfind(')');
-    if (close == std::string::npos) return -1;
+    if (close == std::string::npos)
+        return -1;
     std::istringstream in(text.substr(close + 2));
     std::string field;
     long long utime = 0, stime = 0;
     // State is field 3; utime and stime are fields 14 and 15.
     for (int i = 3; i <= 15 && in >> field; ++i) {
-        if (i == 14) utime = std::stoll(field);
-        if (i == 15) stime = std::stoll(field);
+        if (i == 14)
+            utime = std::stoll(field);
+        if (i == 15)
+            stime = std::stoll(field);
     }
     const long hz = sysconf(_SC_CLK_TCK);
     return (utime + stime) * 1000000LL / (hz > 0 ? hz : 100);
@@ -264,7 +279,8 @@ inline bool TakeIntOption(int& argc, char** argv, const char* name, long* value)
 inline bool TakeFlag(int& argc, char** argv, const char* name) {
     const std::string flag = std::string("--") + name;
     for (int i = 1; i < argc; ++i) {
-        if (flag != argv[i]) continue;
+        if (flag != argv[i])
+            continue;
         for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
         --argc;
         return true;

@@ -99,14 +99,19 @@ bool ReadFully(int fd, void* buf, size_t n, int timeoutMs) {
     size_t got = 0;
     while (got < n) {
         const int64_t left = (end - NowUs()) / 1000;
-        if (left <= 0) return false;
+        if (left <= 0)
+            return false;
         pollfd pfd{fd, POLLIN, 0};
         const int r = poll(&pfd, 1, static_cast<int>(left));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
         const ssize_t k = read(fd, p + got, n - got);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return false;
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return false;
         got += static_cast<size_t>(k);
     }
     return true;
@@ -115,8 +120,10 @@ bool ReadFully(int fd, void* buf, size_t n, int timeoutMs) {
 bool WriteByte(int fd, char c) {
     for (;;) {
         const ssize_t k = write(fd, &c, 1);
-        if (k == 1) return true;
-        if (k < 0 && errno == EINTR) continue;
+        if (k == 1)
+            return true;
+        if (k < 0 && errno == EINTR)
+            continue;
         return false;
     }
 }
@@ -142,12 +149,15 @@ bool WriteByte(int fd, char c) {
             // Blocks until the parent writes or closes its end; the parent
             // closing it (or dying) ends the loop.
             while (read(controlFd, &c, 1) == 1) {
-                if (c == 'S') start = beacons.load();
-                if (c == 'E') end = beacons.load();
+                if (c == 'S')
+                    start = beacons.load();
+                if (c == 'E')
+                    end = beacons.load();
             }
             sim.Stop();
             const uint64_t counted = end - start;
-            if (write(reportFd, &counted, sizeof counted) == sizeof counted) status = 0;
+            if (write(reportFd, &counted, sizeof counted) == sizeof counted)
+                status = 0;
         }
     }
     _exit(status);
@@ -165,10 +175,11 @@ double RusageMs() {
 // The devices' process: started by the constructor, ended and reaped by
 // the destructor in every case.
 class DeviceProcess {
-public:
+  public:
     DeviceProcess(const std::string& home, bool silent) {
         int report[2], control[2];
-        if (pipe2(report, O_CLOEXEC) != 0) return;
+        if (pipe2(report, O_CLOEXEC) != 0)
+            return;
         if (pipe2(control, O_CLOEXEC) != 0) {
             close(report[0]);
             close(report[1]);
@@ -186,7 +197,8 @@ public:
         close(control[0]);
         reportFd_ = report[0];
         controlFd_ = control[1];
-        if (pid_ < 0) Close();
+        if (pid_ < 0)
+            Close();
     }
     ~DeviceProcess() { End(nullptr); }
     DeviceProcess(const DeviceProcess&) = delete;
@@ -203,11 +215,14 @@ public:
         const int64_t end = NowUs() + static_cast<int64_t>(ms) * 1000;
         for (;;) {
             const int64_t left = (end - NowUs()) / 1000;
-            if (left <= 0) return true;
+            if (left <= 0)
+                return true;
             pollfd pfd{reportFd_, POLLIN, 0};
             const int r = poll(&pfd, 1, static_cast<int>(left));
-            if (r < 0 && errno == EINTR) continue;
-            if (r != 0) return false;
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r != 0)
+                return false;
         }
     }
     // Closes the control pipe, takes the beacon count and reaps the process.
@@ -216,14 +231,17 @@ public:
             Close();
             return false;
         }
-        if (controlFd_ >= 0) close(controlFd_);
+        if (controlFd_ >= 0)
+            close(controlFd_);
         controlFd_ = -1;
         uint64_t n = 0;
         const bool counted = ReadFully(reportFd_, &n, sizeof n, kChildEndMs);
-        if (counted && beacons) *beacons = n;
+        if (counted && beacons)
+            *beacons = n;
         // Once the count has come (or did not in time) the process is
         // ending; one that hangs is killed so that the wait stays bounded.
-        if (!counted) kill(pid_, SIGKILL);
+        if (!counted)
+            kill(pid_, SIGKILL);
         int status = 0;
         while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
@@ -232,10 +250,12 @@ public:
         return counted && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-private:
+  private:
     void Close() {
-        if (reportFd_ >= 0) close(reportFd_);
-        if (controlFd_ >= 0) close(controlFd_);
+        if (reportFd_ >= 0)
+            close(reportFd_);
+        if (controlFd_ >= 0)
+            close(controlFd_);
         reportFd_ = controlFd_ = -1;
     }
     pid_t pid_ = -1;
@@ -285,14 +305,16 @@ void BM_IdleCost(benchmark::State& state) {
     f.what = silent ? "in-process link, silent terminals" : "in-process link, answering terminals";
     bool up = devices.StaysUp(kSettleMs);
     for (auto _ : state) {
-        if (!up || !devices.Mark('S')) break;
+        if (!up || !devices.Mark('S'))
+            break;
         const int64_t startUs = NowUs();
         const double startCpu = RusageMs();
         // The measured interval: this thread waits, watching the devices.
         up = devices.StaysUp(static_cast<int>(g_seconds * 1000));
         const double endCpu = RusageMs();
         const int64_t endUs = NowUs();
-        if (!up || !devices.Mark('E')) break;
+        if (!up || !devices.Mark('E'))
+            break;
         f.seconds = static_cast<double>(endUs - startUs) / 1e6;
         f.cpuMs = endCpu - startCpu;
         f.memory = ReadMemory();
@@ -319,7 +341,9 @@ struct BeaconCounter {
 };
 
 WindowHandle g_managerWindow = 0;
-bool AskToClose(pid_t) { return PostMessage(g_managerWindow, kWmClose, 0, 0); }
+bool AskToClose(pid_t) {
+    return PostMessage(g_managerWindow, kWmClose, 0, 0);
+}
 
 void BM_IdleCostProgram(benchmark::State& state) {
     ProgramFolder home;
@@ -370,7 +394,8 @@ void BM_IdleCostProgram(benchmark::State& state) {
     f.what = "qm program, silent terminals";
     bool up = manager.StaysUp(kSettleMs);
     for (auto _ : state) {
-        if (!up) break;
+        if (!up)
+            break;
         const uint64_t startBeacons = beacons.n.load();
         const int64_t startUs = NowUs();
         const int64_t startCpuUs = ProcessCpuUs(manager.Pid());
@@ -378,7 +403,8 @@ void BM_IdleCostProgram(benchmark::State& state) {
         up = manager.StaysUp(static_cast<int>(g_seconds * 1000));
         const int64_t endCpuUs = ProcessCpuUs(manager.Pid());
         const int64_t endUs = NowUs();
-        if (!up) break;
+        if (!up)
+            break;
         f.beacons = beacons.n.load() - startBeacons;
         f.seconds = static_cast<double>(endUs - startUs) / 1e6;
         f.cpuMs = static_cast<double>(endCpuUs - startCpuUs) / 1000.0;
@@ -399,8 +425,8 @@ void BM_IdleCostProgram(benchmark::State& state) {
 }
 
 void PrintSummary() {
-    std::printf("\nIdle cost: %zu stations x %zu terminals, BeaconInterVal %u ms\n",
-                kStations, kTerminals, kBeaconInterval);
+    std::printf("\nIdle cost: %zu stations x %zu terminals, BeaconInterVal %u ms\n", kStations,
+                kTerminals, kBeaconInterval);
     std::printf("targets: CPU under 1 %% of one core (600 ms a minute); resident under 20 MiB\n");
     for (const CostFigures& f : g_results) {
         const double rssMiB = static_cast<double>(f.memory.rssKiB) / 1024.0;
@@ -423,17 +449,20 @@ void PrintSummary() {
 int main(int argc, char** argv) {
     using namespace qm::bench;
     benchmark::Initialize(&argc, argv);
-    if (!TakeIntOption(argc, argv, "seconds", &g_seconds)) return 2;
+    if (!TakeIntOption(argc, argv, "seconds", &g_seconds))
+        return 2;
     const bool answering = TakeFlag(argc, argv, "answering");
     const bool program = TakeFlag(argc, argv, "program");
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--qm") != 0) continue;
+        if (std::strcmp(argv[i], "--qm") != 0)
+            continue;
         g_program = argv[i + 1];
         for (int j = i; j + 2 < argc; ++j) argv[j] = argv[j + 2];
         argc -= 2;
         break;
     }
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
     PrintMachine("start");
     benchmark::RegisterBenchmark("idle_cost/silent", BM_IdleCost)
         ->Arg(1)

@@ -60,7 +60,8 @@ devsim::Bytes Order(size_t blocks, long rep) {
 template <typename Pred>
 int64_t NewestRecordUs(const std::vector<devsim::FrameRecord>& records, Pred pred) {
     for (auto it = records.rbegin(); it != records.rend(); ++it)
-        if (!it->raw && pred(*it)) return it->timeUs;
+        if (!it->raw && pred(*it))
+            return it->timeUs;
     return -1;
 }
 
@@ -103,7 +104,8 @@ void BM_LinkLatency(benchmark::State& state) {
         while (NowUs() < deadline &&
                session.Window().GetMessage(
                    &m, static_cast<uint32_t>((deadline - NowUs()) / 1000 + 1))) {
-            if (m.message != WM_REQUEST_RECEIVED) continue;
+            if (m.message != WM_REQUEST_RECEIVED)
+                continue;
             noticeAtUs = NowUs();
             break;
         }
@@ -131,14 +133,13 @@ void BM_LinkLatency(benchmark::State& state) {
 
         // Read back the line's records; the newest are enough.
         const auto records = session.Sim().Frames();
-        const int64_t lastFragmentUs =
-            NewestRecordUs(records, [&](const devsim::FrameRecord& r) {
-                if (r.station != port || r.direction != devsim::Direction::kToManager)
-                    return false;
-                const devsim::Frame f = devsim::ParseFrame(r.bytes);
-                return f.kind == devsim::FrameKind::kData && f.address == kDcb &&
-                       f.number == f.total && r.timeUs <= noticeAtUs;
-            });
+        const int64_t lastFragmentUs = NewestRecordUs(records, [&](const devsim::FrameRecord& r) {
+            if (r.station != port || r.direction != devsim::Direction::kToManager)
+                return false;
+            const devsim::Frame f = devsim::ParseFrame(r.bytes);
+            return f.kind == devsim::FrameKind::kData && f.address == kDcb && f.number == f.total &&
+                   r.timeUs <= noticeAtUs;
+        });
         int64_t replyAtUs = -1;
         for (const devsim::FrameRecord& r : records) {
             if (r.raw || r.station != port || r.direction != devsim::Direction::kFromManager ||
@@ -156,13 +157,15 @@ void BM_LinkLatency(benchmark::State& state) {
         }
         // The iteration's time is the notice latency; the rest are counters.
         state.SetIterationTime(static_cast<double>(noticeAtUs - lastFragmentUs) / 1e6);
-        if (rep++ < kWarmUp) continue;
+        if (rep++ < kWarmUp)
+            continue;
         noticeUs.push_back(static_cast<double>(noticeAtUs - lastFragmentUs));
         replyUs.push_back(static_cast<double>(replyAtUs - callUs));
         returnUs.push_back(static_cast<double>(returnAtUs - callUs));
     }
     session.Stop();
-    if (state.error_occurred()) return;
+    if (state.error_occurred())
+        return;
 
     LatencyFigures f;
     f.fragments = fragments;
@@ -186,13 +189,15 @@ void PrintSummary() {
                 kOrderCode, kReplyLength);
     std::printf("targets: notice under 1 ms; reply under %.0f ms (write pause) + 1 ms\n",
                 kWritePauseMs);
-    std::printf("line: a pseudo-terminal has no baud delay; on 19200 8N1 the reply frame of %zu\n"
-                "bytes would take %.1f ms from its first byte to its last\n",
-                kReplyLength + 10, LineMs(kReplyLength + 10));
+    std::printf(
+        "line: a pseudo-terminal has no baud delay; on 19200 8N1 the reply frame of %zu\n"
+        "bytes would take %.1f ms from its first byte to its last\n",
+        kReplyLength + 10, LineMs(kReplyLength + 10));
     const auto row = [](const char* what, const Summary& s, double targetUs) {
-        std::printf("  %-7s n %zu  median %8.1f us  p90 %8.1f us  max %8.1f us  (min %.1f)  -> %s\n",
-                    what, s.n, s.median, s.p90, s.max, s.min,
-                    targetUs <= 0 ? "-" : (s.p90 < targetUs ? "met (p90)" : "MISSED (p90)"));
+        std::printf(
+            "  %-7s n %zu  median %8.1f us  p90 %8.1f us  max %8.1f us  (min %.1f)  -> %s\n", what,
+            s.n, s.median, s.p90, s.max, s.min,
+            targetUs <= 0 ? "-" : (s.p90 < targetUs ? "met (p90)" : "MISSED (p90)"));
     };
     for (const LatencyFigures& f : g_results) {
         std::printf("%zu fragment(s), load %.2f:\n", f.fragments, f.load1);
@@ -208,8 +213,10 @@ void PrintSummary() {
 int main(int argc, char** argv) {
     using namespace qm::bench;
     benchmark::Initialize(&argc, argv);
-    if (!TakeIntOption(argc, argv, "reps", &g_reps)) return 2;
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+    if (!TakeIntOption(argc, argv, "reps", &g_reps))
+        return 2;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
     PrintMachine("start");
     for (int blocks : {1, 3}) {
         benchmark::RegisterBenchmark("link_latency/order_blocks", BM_LinkLatency)

@@ -19,7 +19,7 @@
 namespace qm::bench {
 
 class LinkSession {
-public:
+  public:
     // Nothing runs yet; check Ok() and add stations through Sim().
     LinkSession() {
         if (!home_.Ok()) {
@@ -36,8 +36,10 @@ public:
     }
     // The link stops first, while the lines and the window are still there.
     ~LinkSession() {
-        if (started_) SDKDeInit();
-        if (sim_) sim_->Stop();
+        if (started_)
+            SDKDeInit();
+        if (sim_)
+            sim_->Stop();
         SDKSetParam(kDefaultRetryTimes, kDefaultBeaconTimeout, kDefaultBeaconInterval);
     }
     LinkSession(const LinkSession&) = delete;
@@ -52,7 +54,8 @@ public:
     // Starts the simulator and the link with the given station table, at
     // DebugLevel 1 (no packet log) and the given beacon interval.
     bool Start(std::vector<_DEVINFO> table, uint32_t beaconIntervalMs) {
-        if (!Ok()) return false;
+        if (!Ok())
+            return false;
         if (!sim_->Start()) {
             error_ = "simulator: " + sim_->Error();
             return false;
@@ -61,16 +64,18 @@ public:
         SDKSetParam(kDefaultRetryTimes, kDefaultBeaconTimeout, beaconIntervalMs);
         started_ = SDKInit(reinterpret_cast<void*>(static_cast<uintptr_t>(window_->Handle())),
                            table.data(), static_cast<uint32_t>(table.size())) == 1;
-        if (!started_) error_ = "SDKInit failed";
+        if (!started_)
+            error_ = "SDKInit failed";
         return started_;
     }
 
     void Stop() {
-        if (started_) SDKDeInit();
+        if (started_)
+            SDKDeInit();
         started_ = false;
     }
 
-private:
+  private:
     ProgramFolder home_;
     std::unique_ptr<MessageWindow> window_;
     std::unique_ptr<devsim::DeviceSimulator> sim_;

@@ -84,17 +84,22 @@ int64_t AwaitNotice(MessageWindow& window, uint32_t message, int64_t lParam, uin
     WindowMessage m;
     for (;;) {
         const int64_t leftMs = (deadline - NowUs()) / 1000;
-        if (leftMs <= 0 || !window.GetMessage(&m, static_cast<uint32_t>(leftMs))) return -1;
-        if (m.message != message || (lParam >= 0 && m.lParam != lParam)) continue;
+        if (leftMs <= 0 || !window.GetMessage(&m, static_cast<uint32_t>(leftMs)))
+            return -1;
+        if (m.message != message || (lParam >= 0 && m.lParam != lParam))
+            continue;
         const int64_t at = NowUs();
-        if (out) *out = m;
+        if (out)
+            *out = m;
         return at;
     }
 }
 
 WindowHandle g_managerWindow = 0;
 
-bool AskToClose(pid_t) { return PostMessage(g_managerWindow, kWmClose, 0, 0); }
+bool AskToClose(pid_t) {
+    return PostMessage(g_managerWindow, kWmClose, 0, 0);
+}
 
 void BM_RequestRoad(benchmark::State& state) {
     ProgramFolder home;
@@ -126,9 +131,8 @@ void BM_RequestRoad(benchmark::State& state) {
 
     ManagerProcess manager(g_program, home.Path(), window->Handle());
     WindowMessage hello;
-    if (!manager.Started() ||
-        AwaitNotice(*window, WM_POS_NOTICE, -1, kStartWaitMs, &hello) < 0 || hello.wParam != 0 ||
-        !ValidWindowHandle(static_cast<WindowHandle>(hello.lParam))) {
+    if (!manager.Started() || AwaitNotice(*window, WM_POS_NOTICE, -1, kStartWaitMs, &hello) < 0 ||
+        hello.wParam != 0 || !ValidWindowHandle(static_cast<WindowHandle>(hello.lParam))) {
         state.SkipWithError("the manager did not announce its window");
         return;
     }
@@ -147,7 +151,8 @@ void BM_RequestRoad(benchmark::State& state) {
         const size_t repliesBefore = terminal.Replies().size();
         terminal.QueueRequest(kOrderCode, order);
 
-        const int64_t noticeAtUs = AwaitNotice(*window, WM_POS_NOTICE, kHost, kRequestWaitMs, nullptr);
+        const int64_t noticeAtUs =
+            AwaitNotice(*window, WM_POS_NOTICE, kHost, kRequestWaitMs, nullptr);
         if (noticeAtUs < 0) {
             state.SkipWithError("no request notice from the manager");
             break;
@@ -167,8 +172,7 @@ void BM_RequestRoad(benchmark::State& state) {
             state.SkipWithError("cannot post the reply notice");
             break;
         }
-        if (!sim.WaitFor([&] { return terminal.Replies().size() > repliesBefore; },
-                         kReplyWaitMs)) {
+        if (!sim.WaitFor([&] { return terminal.Replies().size() > repliesBefore; }, kReplyWaitMs)) {
             state.SkipWithError("the reply did not reach the terminal");
             break;
         }
@@ -176,9 +180,11 @@ void BM_RequestRoad(benchmark::State& state) {
         const auto records = sim.Frames();
         int64_t lastFragmentUs = -1, replyAtUs = -1;
         for (const devsim::FrameRecord& r : records) {
-            if (r.raw || r.station != port) continue;
+            if (r.raw || r.station != port)
+                continue;
             const devsim::Frame f = devsim::ParseFrame(r.bytes);
-            if (f.kind != devsim::FrameKind::kData || f.address != kDcb) continue;
+            if (f.kind != devsim::FrameKind::kData || f.address != kDcb)
+                continue;
             if (r.direction == devsim::Direction::kToManager && f.number == f.total &&
                 r.timeUs <= noticeAtUs)
                 lastFragmentUs = r.timeUs;
@@ -191,7 +197,8 @@ void BM_RequestRoad(benchmark::State& state) {
             break;
         }
         state.SetIterationTime(static_cast<double>(noticeAtUs - lastFragmentUs) / 1e6);
-        if (rep++ < kWarmUp) continue;
+        if (rep++ < kWarmUp)
+            continue;
         requestUs.push_back(static_cast<double>(noticeAtUs - lastFragmentUs));
         replyUs.push_back(static_cast<double>(replyAtUs - postAtUs));
     }
@@ -201,7 +208,8 @@ void BM_RequestRoad(benchmark::State& state) {
     f.managerCpuMs = static_cast<double>(ProcessCpuUs(manager.Pid())) / 1000.0;
     const bool clean = manager.Stop(AskToClose);
     sim.Stop();
-    if (state.error_occurred()) return;
+    if (state.error_occurred())
+        return;
     if (!clean) {
         state.SkipWithError("the manager did not close cleanly");
         return;
@@ -221,19 +229,22 @@ void BM_RequestRoad(benchmark::State& state) {
 }
 
 void PrintSummary() {
-    std::printf("\nRequest road through %s: 1 station, 1 terminal, order (code %u) of %zu bytes,\n"
-                "reply of one 20-byte slot\n",
-                g_program.c_str(), kOrderCode, kOrderBlocks * kBlock);
+    std::printf(
+        "\nRequest road through %s: 1 station, 1 terminal, order (code %u) of %zu bytes,\n"
+        "reply of one 20-byte slot\n",
+        g_program.c_str(), kOrderCode, kOrderBlocks * kBlock);
     std::printf("bounds: request notice under 1 ms; reply under %.0f ms (write pause) + 1 ms\n",
                 kWritePauseMs);
-    std::printf("line: a pseudo-terminal has no baud delay; on 19200 8N1 the %zu-byte reply\n"
-                "frame would take %.1f ms from its first byte to its last\n",
-                kReplyFrame, LineMs(kReplyFrame));
+    std::printf(
+        "line: a pseudo-terminal has no baud delay; on 19200 8N1 the %zu-byte reply\n"
+        "frame would take %.1f ms from its first byte to its last\n",
+        kReplyFrame, LineMs(kReplyFrame));
     const auto row = [](const char* what, const Summary& s, double boundUs) {
-        std::printf("  %-7s n %zu  median %8.1f us  p90 %8.1f us  max %8.1f us  (min %.1f)"
-                    "  -> median %s, p90 %s\n",
-                    what, s.n, s.median, s.p90, s.max, s.min, s.median < boundUs ? "met" : "MISSED",
-                    s.p90 < boundUs ? "met" : "MISSED");
+        std::printf(
+            "  %-7s n %zu  median %8.1f us  p90 %8.1f us  max %8.1f us  (min %.1f)"
+            "  -> median %s, p90 %s\n",
+            what, s.n, s.median, s.p90, s.max, s.min, s.median < boundUs ? "met" : "MISSED",
+            s.p90 < boundUs ? "met" : "MISSED");
     };
     for (const RoadFigures& f : g_results) {
         std::printf("load %.2f; qm: VmRSS %.1f MiB, VmHWM %.1f MiB, CPU %.0f ms over the run\n",
@@ -250,15 +261,18 @@ void PrintSummary() {
 int main(int argc, char** argv) {
     using namespace qm::bench;
     benchmark::Initialize(&argc, argv);
-    if (!TakeIntOption(argc, argv, "reps", &g_reps)) return 2;
+    if (!TakeIntOption(argc, argv, "reps", &g_reps))
+        return 2;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--qm") != 0) continue;
+        if (std::strcmp(argv[i], "--qm") != 0)
+            continue;
         g_program = argv[i + 1];
         for (int j = i; j + 2 < argc; ++j) argv[j] = argv[j + 2];
         argc -= 2;
         break;
     }
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
     PrintMachine("start");
     benchmark::RegisterBenchmark("request_road/order_blocks:3", BM_RequestRoad)
         ->Iterations(g_reps + kWarmUp)

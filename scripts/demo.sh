@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The demo: builds QM, writes a demo restaurant site into build/demo-site and
-# runs the manager on it, headless, with simulated base stations and
-# terminals. Ends by itself; Ctrl-C ends it at once.
+# The demo: builds QM, writes a small restaurant into build/demo-site and
+# plays a short service with simulated base stations, terminals and back-end:
+# a waiter logs on, opens a table, orders, asks for the bill; the back-end
+# sends a short message; a terminal asks for the clock. Every exchange is
+# traced. It ends by itself after about 20 seconds; Ctrl-C ends it at once.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/bootstrap.sh"
+echo "== building"
 "$here/scripts/build.sh" normal >/dev/null
 bin=$here/build/normal
 site=$here/build/demo-site
@@ -13,9 +16,38 @@ rm -rf "$site"
 export QM_HOME=$site QM_HEADLESS=1 QM_RUNTIME_DIR=$site/run
 mkdir -p "$QM_RUNTIME_DIR" && chmod 700 "$QM_RUNTIME_DIR"
 cd "$site"
-echo "== starting the manager on the demo site (headless)"
-# The manager posts its window handle to the back-end; this shell stands in
-# for the back-end's window until the back-end simulator does.
-timeout -s INT 3 "$bin/app/qm" $$ || true
+
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+trap 'echo; echo "== interrupted"; exit 130' INT TERM
+
+echo "== demo site: $site"
+echo "== starting the simulated base stations and terminals"
+fifo=$site/run/devsim.out
+mkfifo "$fifo"
+# Plain beacons and their echoes go round all the time; the trace shows the rest.
+"$bin/tools/qm-devsim" --home "$site" --script "$here/scripts/demo/devices.script" --trace \
+    > "$fifo" 2>&1 &
+pids+=($!)
+exec 3< "$fifo"
+read -r -t 10 first <&3 || { echo "device simulator did not start"; exit 1; }
+echo "devices: $first"
+(grep --line-buffered -vE ' BEACON( |$)' <&3 | sed -u 's/^/devices: /') &
+pids+=($!)
+
+echo "== starting the back-end simulator, which starts the manager"
+"$bin/tools/qm-backsim" --home "$site" --qm "$bin/app/qm" \
+    --script "$here/scripts/demo/backend.script" --trace 2>&1 | sed -u 's/^/back-end: /' &
+backend=$!
+pids+=($backend)
+wait "$backend" || true
+
+echo "== the manager has closed"
 echo "== application log (QMLog.txt)"
 cat QMLog.txt 2>/dev/null || echo "(empty)"
+echo "== packet trace (QMPktLog.txt): $(wc -l < QMPktLog.txt 2>/dev/null || echo 0) lines, the last few:"
+tail -n 8 QMPktLog.txt 2>/dev/null || true

@@ -14,6 +14,11 @@ printf '1 COM3\r\n2 COM4\r\n' > "$dir/TXT/基站.TXT"
 printf '1 1\r\n2 1\r\n3 1\r\n11 2\r\n12 2\r\n' > "$dir/TXT/点菜机.TXT"
 printf '悦来酒家\r\n' | gbk > "$dir/TXT/BT.txt"
 printf 'waiter1 1234\r\nwaiter2 5678\r\n' > "$dir/TXT/users.txt"
+# The back-end simulator's answers: the bill is long enough to travel in
+# two 200-byte pages that the terminal fetches one after the other.
+printf '%s\r\n' \
+    'ZDCX|桌号 {1} 账单|宫保鸡丁 2份 76.00|鱼香肉丝 1份 32.00|麻婆豆腐 1份 22.00|清蒸鲈鱼 1条 88.00|扬州炒饭 2份 36.00|米饭 4碗 8.00|茶位 4位 20.00|服务费 10% 28.20|合计 310.20 元|欢迎再次光临' \
+    | gbk > "$dir/TXT/replies.txt"
 
 printf '0001 宫保鸡丁 份 38.00\r\n0002 鱼香肉丝 份 32.00\r\n0003 麻婆豆腐 份 22.00\r\n0004 清蒸鲈鱼 条 88.00\r\n0005 扬州炒饭 份 18.00\r\n' \
     | gbk > "$dir/TXT/菜品表.TXT"
