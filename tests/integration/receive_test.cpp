@@ -26,7 +26,8 @@ TEST_F(Receive, ThreeFragmentsWithARepeatGiveOneIntactRequest) {
     EXPECT_EQ(req->record.hostId, 1);
     EXPECT_EQ(req->record.dcbId, 4);
     EXPECT_EQ(req->record.code, 0x12);
-    EXPECT_EQ(req->record.length, 130u);
+    const uint32_t length = req->record.length;  // a packed field: copied, never bound
+    EXPECT_EQ(length, 130u);
     EXPECT_EQ(req->data, request);
     // Fragments 1 and 2 (twice) are acknowledged; fragment 3 waits for the reply.
     int fragments = 0;

@@ -7,31 +7,10 @@
 #include <cerrno>
 
 #include "platform/files.h"
+#include "tools/backsim/unique_fd.h"
 
 namespace qm::backsim {
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    // Closes now; for a written file a failed close can mean lost data.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 bool WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;
@@ -51,7 +30,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         return std::nullopt;
     }
@@ -80,7 +59,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
     const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     // A dot name that no reader of the manager's folder looks for.
     std::string temp = dir + ".backsim-XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.Get() < 0) {
         return false;
     }

@@ -12,30 +12,14 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/backsim/unique_fd.h"
+
 extern char** environ;
 
 namespace qm::backsim {
 namespace {
 
 constexpr const char* kHomeVariable = "QM_HOME=";
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
 
 // A pidfd is close-on-exec from birth. Kernels before 5.3 answer ENOSYS.
 int OpenPidFd(pid_t pid) {
@@ -102,15 +86,15 @@ std::unique_ptr<ManagerProcess> ManagerProcess::Start(const std::string& program
     }
     envp.push_back(nullptr);
 
-    Fd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    UniqueFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     int fds[2];
     if (devNull.Get() < 0 || ::pipe2(fds, O_CLOEXEC) != 0) {
         *error = std::string("cannot prepare the manager's start: ") + std::strerror(errno);
         return nullptr;
     }
     // The child writes its exec failure here; a successful exec closes it.
-    Fd failRead(fds[0]);
-    Fd failWrite(fds[1]);
+    UniqueFd failRead(fds[0]);
+    UniqueFd failWrite(fds[1]);
     sigset_t none;
     sigemptyset(&none);
     const pid_t parent = ::getpid();

@@ -26,6 +26,7 @@
 #include "tools/backsim/reply_table.h"
 #include "tools/backsim/script.h"
 #include "tools/backsim/text.h"
+#include "tools/backsim/unique_fd.h"
 
 namespace qm::backsim {
 namespace {
@@ -34,22 +35,6 @@ namespace {
 // process stuck in the kernel could stay, and then we give up on it.
 constexpr int64_t kTerminateWaitMs = 2000;
 constexpr int64_t kKillWaitMs = 2000;
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Standard input carries commands when it is a pipe, a socket or a terminal;
 // a file or /dev/null does not (a demo started in the background).
@@ -115,7 +100,7 @@ int Simulator::Run(ReplyTable replies) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGCHLD);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    Fd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
+    UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
     if (signalFd.Get() < 0) {
         std::fprintf(stderr, "qm-backsim: signalfd: %s\n", std::strerror(errno));
         return 1;
