@@ -15,14 +15,22 @@ constexpr uint32_t kDwellPause = 50;
 // Rounds the beacon stays on a terminal sending a multi-fragment request.
 constexpr uint32_t kMaxHoldRounds = 10;
 
-void SendBeacon(StationLink& station, TerminalLink& terminal) {
+// The writer takes a frame within its 10 ms pause; anything longer means
+// the port is stuck, and the beacon goes on rather than wait on it.
+constexpr uint32_t kBeaconWriteLimit = 1000;
+
+// Queues the beacon and waits until it has been written. False when the
+// link is stopping.
+bool SendBeacon(Link& link, StationLink& station, TerminalLink& terminal) {
     auto frame = terminal.pendingShortMessages > 0
                      ? BuildControlFrame(terminal.dcbId, kCmdShortMessageBeacon)
                      : BuildBeaconFrame(terminal.dcbId);
-    if (!frame) return;
+    if (!frame) return true;
     terminal.ack.Reset();
-    AppendFrame(station, *frame);
+    station.beaconWritten.Reset();
+    AppendFrame(station, *frame, &station.beaconWritten);
     station.wake.Set();
+    return WaitAny({&link.stop, &station.beaconWritten}, kBeaconWriteLimit) != 0;
 }
 
 }  // namespace
@@ -34,7 +42,9 @@ void BeaconThread(Link& link, StationLink& station) {
         if (WaitAny({&link.stop, &link.run}, kInfinite) != 1) return;
         if (position >= station.terminals.size()) position = 0;
         TerminalLink& terminal = *station.terminals[position];
-        SendBeacon(station, terminal);
+        // The dwell counts from the beacon on the line, so the terminal has
+        // the whole BeaconInterVal to answer.
+        if (!SendBeacon(link, station, terminal)) return;
 
         // Dwell while the terminal keeps sending.
         for (;;) {

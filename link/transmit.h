@@ -18,7 +18,8 @@ inline constexpr uint32_t kFragmentsPerPage = 4;
 
 // Appends a copy of the frame to the station's queue. Frames are at most
 // 255 bytes by construction; anything claiming more is refused.
-bool AppendFrame(StationLink& station, const Frame& frame);
+// `written` (optional) is set once the writer has handed the frame to the port.
+bool AppendFrame(StationLink& station, const Frame& frame, Event* written = nullptr);
 
 // Queues a control frame (acknowledgement 0x01, checksum error 0x02) to the
 // terminal and wakes the writer. Never waits.

@@ -11,7 +11,7 @@ namespace {
 // between frames to turn their radio around.
 constexpr uint32_t kWritePause = 10;
 
-bool TakeHead(StationLink& station, Frame* out) {
+bool TakeHead(StationLink& station, TxEntry* out) {
     std::lock_guard<std::mutex> hold(station.queueLock);
     if (station.txQueue.empty()) return false;
     *out = station.txQueue.front();
@@ -22,13 +22,14 @@ bool TakeHead(StationLink& station, Frame* out) {
 }  // namespace
 
 void WriterThread(Link& link, StationLink& station) {
-    Frame frame;
+    TxEntry entry;
     for (;;) {
-        if (!TakeHead(station, &frame)) {
+        if (!TakeHead(station, &entry)) {
             if (WaitAny({&link.stop, &station.wake}, kInfinite) != 1) return;
             continue;
         }
         if (link.stop.IsSet()) return;
+        const Frame& frame = entry.frame;
         {
             std::lock_guard<std::mutex> hold(station.portLock);
             SleepMs(kWritePause);
@@ -36,6 +37,9 @@ void WriterThread(Link& link, StationLink& station) {
             // gives up only when the link stops or the port fails.
             station.port->Write(frame.bytes.data(), frame.length, link.stop);
         }
+        // Set even when the write failed: whoever waits must not wait for
+        // a port that has gone.
+        if (entry.written) entry.written->Set();
         LogPacket(1, frame.bytes.data(), frame.length);
     }
 }
