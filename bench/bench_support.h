@@ -71,9 +71,9 @@ class ProgramFolder {
         ok_ = !ec && chdir(path_.c_str()) == 0;
     }
     ~ProgramFolder() {
-        if (!oldCwd_.empty() && chdir(oldCwd_.c_str()) != 0) {
-            // Nothing else to do: the folder is removed by its full path.
-        }
+        // Back to where we were; the folder goes by its full path either way.
+        if (!oldCwd_.empty() && chdir(oldCwd_.c_str()) != 0)
+            oldCwd_.clear();
         for (auto& [name, old] : savedEnv_) {
             if (old)
                 setenv(name.c_str(), old->c_str(), 1);

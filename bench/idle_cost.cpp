@@ -10,7 +10,7 @@
 // With --program, a further run measures the manager program itself: `qm`
 // started headless as a back-end starts it, with the same site in its site
 // files, the devices in this process; its CPU time is read from
-// /proc/<pid>/stat (in clock ticks of 10 ms) and its memory from
+// /proc/<pid>/stat (in clock ticks, 10 ms here) and its memory from
 // /proc/<pid>/status.
 //
 //   idle_cost [--seconds N] [--answering] [--program [--qm PATH]] [benchmark flags]
@@ -43,6 +43,11 @@
 #include "platform/window_message.h"
 #include "service/qmsdk.h"
 
+// The manager program of this build tree, set by the build.
+#ifndef QM_PROGRAM
+#define QM_PROGRAM "qm"
+#endif
+
 namespace qm::bench {
 namespace {
 
@@ -55,10 +60,6 @@ constexpr int kSettleMs = 2000;
 // Bounds of the waits on the simulator's process.
 constexpr int kChildReadyMs = 20000;
 constexpr int kChildEndMs = 20000;
-
-#ifndef QM_PROGRAM
-#define QM_PROGRAM "qm"
-#endif
 
 struct CostFigures {
     std::string what;

@@ -34,6 +34,7 @@
 #include "service/request_files.h"
 #include "tools/devsim/device_simulator.h"
 
+// The manager program of this build tree, set by the build.
 #ifndef QM_PROGRAM
 #define QM_PROGRAM "qm"
 #endif

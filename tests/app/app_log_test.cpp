@@ -16,7 +16,7 @@
 
 namespace {
 
-using qmtest::ReadBytes;
+using qm::test::ReadBytes;
 using qmtest::SiteTest;
 
 // 7 March, 14:05:09: every field has a leading zero to lose.

@@ -11,9 +11,9 @@
 
 namespace {
 
-using qmtest::PathExists;
+using qm::test::PathExists;
+using qm::test::WriteBytes;
 using qmtest::SiteTest;
-using qmtest::WriteBytes;
 
 using ConfigTest = SiteTest;
 

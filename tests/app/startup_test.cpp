@@ -13,10 +13,10 @@
 
 namespace {
 
-using qmtest::PathExists;
-using qmtest::ReadBytes;
+using qm::test::PathExists;
+using qm::test::ReadBytes;
+using qm::test::WriteBytes;
 using qmtest::SiteTest;
-using qmtest::WriteBytes;
 
 using StartUpTest = SiteTest;
 

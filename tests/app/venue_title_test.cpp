@@ -10,8 +10,8 @@
 
 namespace {
 
+using qm::test::WriteBytes;
 using qmtest::SiteTest;
-using qmtest::WriteBytes;
 
 class VenueTitleTest : public SiteTest {
   protected:

@@ -30,7 +30,7 @@ struct Post {
     std::string file;
 };
 
-class BackEndTest : public ::testing::Test {
+class BacksimBackEnd : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(home_.path().empty());
@@ -97,7 +97,7 @@ class BackEndTest : public ::testing::Test {
     bool refusePosts_ = false;
 };
 
-TEST_F(BackEndTest, FirstNoticeIsTheManagersWindow) {
+TEST_F(BacksimBackEnd, FirstNoticeIsTheManagersWindow) {
     BackEnd backEnd = Make();
     EXPECT_FALSE(backEnd.ManagerKnown());
     backEnd.OnNotice(-5, 0);  // not a handle: still waiting
@@ -109,7 +109,7 @@ TEST_F(BackEndTest, FirstNoticeIsTheManagersWindow) {
     EXPECT_TRUE(Traced("manager window 4242"));
 }
 
-TEST_F(BackEndTest, ReplyFileIsCompleteBeforeItsNotice) {
+TEST_F(BacksimBackEnd, ReplyFileIsCompleteBeforeItsNotice) {
     BackEnd backEnd = Ready();
     WriteFile(Txt("T3.txt"), "KT   007\r\n0012 04 00001 0000009 00000001\r\n");
     backEnd.OnNotice(3, 0);
@@ -123,7 +123,7 @@ TEST_F(BackEndTest, ReplyFileIsCompleteBeforeItsNotice) {
     EXPECT_TRUE(Traced("reply R3.txt  KT   007 | OK 桌号 0012 开台成功 | 人数 04"));
 }
 
-TEST_F(BackEndTest, RepliesFromTheFileTable) {
+TEST_F(BacksimBackEnd, RepliesFromTheFileTable) {
     ReplyTable table;
     table.Merge("DC|done {dcb}\n", nullptr);
     BackEnd backEnd = Make(std::move(table));
@@ -134,7 +134,7 @@ TEST_F(BackEndTest, RepliesFromTheFileTable) {
     EXPECT_EQ(posts_[0].file, "DC   012\r\ndone 012\r\n");
 }
 
-TEST_F(BackEndTest, TerminalLogonCheckedAgainstUsers) {
+TEST_F(BacksimBackEnd, TerminalLogonCheckedAgainstUsers) {
     BackEnd backEnd = Ready();
     WriteFile(Txt("T2.txt"), "DL   009\r\nzhang      1234 00000001\r\n");
     backEnd.OnNotice(2, 0);
@@ -149,7 +149,7 @@ TEST_F(BackEndTest, TerminalLogonCheckedAgainstUsers) {
     EXPECT_EQ(posts_[2].file, "DL   009\r\n1 zhang\r\n");
 }
 
-TEST_F(BackEndTest, TerminalLogonWithoutUsersFileIsRefused) {
+TEST_F(BacksimBackEnd, TerminalLogonWithoutUsersFileIsRefused) {
     ::unlink(Txt("users.txt").c_str());
     BackEnd backEnd = Ready();
     WriteFile(Txt("T1.txt"), "DL   009\r\nzhang      1234 00000001\r\n");
@@ -159,7 +159,7 @@ TEST_F(BackEndTest, TerminalLogonWithoutUsersFileIsRefused) {
     EXPECT_TRUE(Traced("error users.txt cannot be read"));
 }
 
-TEST_F(BackEndTest, UnknownRequestIsNotAnswered) {
+TEST_F(BacksimBackEnd, UnknownRequestIsNotAnswered) {
     BackEnd backEnd = Ready();
     WriteFile(Txt("T1.txt"), "UNKN 007\r\n");
     backEnd.OnNotice(1, 0);
@@ -168,7 +168,7 @@ TEST_F(BackEndTest, UnknownRequestIsNotAnswered) {
     EXPECT_TRUE(Traced("unknown T1.txt"));
 }
 
-TEST_F(BackEndTest, MissingOrBadRequestFileIsAnErrorWithoutReply) {
+TEST_F(BacksimBackEnd, MissingOrBadRequestFileIsAnErrorWithoutReply) {
     BackEnd backEnd = Ready();
     backEnd.OnNotice(4, 0);
     WriteFile(Txt("T5.txt"), "garbage\r\n");
@@ -178,7 +178,7 @@ TEST_F(BackEndTest, MissingOrBadRequestFileIsAnErrorWithoutReply) {
     EXPECT_TRUE(Traced("error T5.txt has no valid header"));
 }
 
-TEST_F(BackEndTest, MeaninglessNoticesAreOnlyTraced) {
+TEST_F(BacksimBackEnd, MeaninglessNoticesAreOnlyTraced) {
     BackEnd backEnd = Ready();
     backEnd.OnNotice(0, 0);
     backEnd.OnNotice(9, 0);
@@ -189,7 +189,7 @@ TEST_F(BackEndTest, MeaninglessNoticesAreOnlyTraced) {
     EXPECT_TRUE(Traced("notice 12 has no meaning"));
 }
 
-TEST_F(BackEndTest, OperatorLogonVerdictIsTheFirstLineOfDlTxt) {
+TEST_F(BacksimBackEnd, OperatorLogonVerdictIsTheFirstLineOfDlTxt) {
     BackEnd backEnd = Ready();
     WriteFile(Txt("DL.txt"), "  li 8888\r\n");
     backEnd.OnNotice(10, 0);
@@ -201,14 +201,14 @@ TEST_F(BackEndTest, OperatorLogonVerdictIsTheFirstLineOfDlTxt) {
     EXPECT_EQ(posts_[1].file, "0 " + ToGbk("密码错误") + "\r\n  li 1111\r\n");
 }
 
-TEST_F(BackEndTest, OperatorLogonWithoutDlTxtGetsNoVerdict) {
+TEST_F(BacksimBackEnd, OperatorLogonWithoutDlTxtGetsNoVerdict) {
     BackEnd backEnd = Ready();
     backEnd.OnNotice(10, 0);
     EXPECT_TRUE(posts_.empty());
     EXPECT_TRUE(Traced("error DL.txt cannot be read"));
 }
 
-TEST_F(BackEndTest, DataRequestRefreshesTheElevenFiles) {
+TEST_F(BacksimBackEnd, DataRequestRefreshesTheElevenFiles) {
     BackEnd backEnd = Ready();
     // A file in other letter case is the same file to the manager.
     WriteFile(Txt("菜品表.txt"), "0001 dish\r\n");
@@ -224,7 +224,7 @@ TEST_F(BackEndTest, DataRequestRefreshesTheElevenFiles) {
     EXPECT_TRUE(Traced("1 master-data files refreshed, 10 created empty, 0 failed"));
 }
 
-TEST_F(BackEndTest, ShortMessageWritesDxTxtInGbk) {
+TEST_F(BacksimBackEnd, ShortMessageWritesDxTxtInGbk) {
     BackEnd backEnd = Ready();
     Command sms;
     sms.kind = Command::Kind::kSms;
@@ -238,7 +238,7 @@ TEST_F(BackEndTest, ShortMessageWritesDxTxtInGbk) {
     EXPECT_TRUE(Traced("sms DX.txt  001 012 欢迎 ok"));
 }
 
-TEST_F(BackEndTest, CommandsNeedTheManagersWindow) {
+TEST_F(BacksimBackEnd, CommandsNeedTheManagersWindow) {
     BackEnd backEnd = Make();
     Command sms;
     sms.kind = Command::Kind::kSms;
@@ -251,7 +251,7 @@ TEST_F(BackEndTest, CommandsNeedTheManagersWindow) {
     EXPECT_FALSE(Exists(Txt("DX.txt")));
 }
 
-TEST_F(BackEndTest, OpenNoticeAndClose) {
+TEST_F(BacksimBackEnd, OpenNoticeAndClose) {
     BackEnd backEnd = Ready();
     Command open;
     open.kind = Command::Kind::kOpen;
@@ -272,7 +272,7 @@ TEST_F(BackEndTest, OpenNoticeAndClose) {
     EXPECT_TRUE(Traced("nobody waits"));
 }
 
-TEST_F(BackEndTest, FailedPostIsReported) {
+TEST_F(BacksimBackEnd, FailedPostIsReported) {
     BackEnd backEnd = Ready();
     refusePosts_ = true;
     Command open;
@@ -281,7 +281,7 @@ TEST_F(BackEndTest, FailedPostIsReported) {
     EXPECT_TRUE(Traced("error notice 12 to window 4242 failed"));
 }
 
-TEST_F(BackEndTest, HeldRequestsAreNotAnswered) {
+TEST_F(BacksimBackEnd, HeldRequestsAreNotAnswered) {
     BackEnd backEnd = Ready();
     Command hold;
     hold.kind = Command::Kind::kHoldReplies;
@@ -299,7 +299,7 @@ TEST_F(BackEndTest, HeldRequestsAreNotAnswered) {
     EXPECT_EQ(posts_[0].code, 1);
 }
 
-TEST_F(BackEndTest, DelayedRepliesGoOutWhenDue) {
+TEST_F(BacksimBackEnd, DelayedRepliesGoOutWhenDue) {
     BackEnd backEnd = Ready();
     Command delay;
     delay.kind = Command::Kind::kReplyDelay;
@@ -326,7 +326,7 @@ TEST_F(BackEndTest, DelayedRepliesGoOutWhenDue) {
     EXPECT_FALSE(backEnd.NextDueMs());
 }
 
-TEST_F(BackEndTest, StaleReplyAnswersTheOlderRequest) {
+TEST_F(BacksimBackEnd, StaleReplyAnswersTheOlderRequest) {
     BackEnd backEnd = Ready();
     Command stale;
     stale.kind = Command::Kind::kStaleReply;

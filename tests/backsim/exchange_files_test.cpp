@@ -14,7 +14,7 @@
 namespace qm::backsim {
 namespace {
 
-TEST(RequestFile, ReadsHeaderAndBodyLines) {
+TEST(BacksimRequestFile, ReadsHeaderAndBodyLines) {
     const auto request =
         ParseRequestFile("KT   007\r\n0012 04 00001 0000009 00000001\r\nsecond\r\n");
     ASSERT_TRUE(request);
@@ -24,7 +24,7 @@ TEST(RequestFile, ReadsHeaderAndBodyLines) {
               (std::vector<std::string>{"0012 04 00001 0000009 00000001", "second"}));
 }
 
-TEST(RequestFile, HeaderOnlyAndUnknownCode) {
+TEST(BacksimRequestFile, HeaderOnlyAndUnknownCode) {
     const auto request = ParseRequestFile("UNKN 255\r\n");
     ASSERT_TRUE(request);
     EXPECT_EQ(request->code, kUnknownCode);
@@ -32,7 +32,7 @@ TEST(RequestFile, HeaderOnlyAndUnknownCode) {
     EXPECT_TRUE(request->lines.empty());
 }
 
-TEST(RequestFile, TakesLfOnlyLinesAndKeepsGbkBytes) {
+TEST(BacksimRequestFile, TakesLfOnlyLinesAndKeepsGbkBytes) {
     const std::string gbk = "\xc4\xe3\xba\xc3";  // two double-byte characters
     const auto request = ParseRequestFile("DC   012\n" + gbk + "\n");
     ASSERT_TRUE(request);
@@ -40,7 +40,7 @@ TEST(RequestFile, TakesLfOnlyLinesAndKeepsGbkBytes) {
     EXPECT_EQ(request->lines, std::vector<std::string>{gbk});
 }
 
-TEST(RequestFile, RefusesBadHeaders) {
+TEST(BacksimRequestFile, RefusesBadHeaders) {
     EXPECT_FALSE(ParseRequestFile(""));
     EXPECT_FALSE(ParseRequestFile("KT  007\r\n"));   // blank missing
     EXPECT_FALSE(ParseRequestFile("KT   0x7\r\n"));  // not digits
@@ -49,7 +49,7 @@ TEST(RequestFile, RefusesBadHeaders) {
     EXPECT_FALSE(ParseRequestFile("\r\nKT   007\r\n"));
 }
 
-TEST(RequestFile, NormalisesCodeNames) {
+TEST(BacksimRequestFile, NormalisesCodeNames) {
     EXPECT_EQ(NormaliseCodeName("kt"), "KT  ");
     EXPECT_EQ(NormaliseCodeName("KT  "), "KT  ");
     EXPECT_EQ(NormaliseCodeName("zdcx"), "ZDCX");
@@ -59,18 +59,18 @@ TEST(RequestFile, NormalisesCodeNames) {
     EXPECT_EQ(NormaliseCodeName("TOOLONG"), "");
 }
 
-TEST(ReplyFile, HeaderRepeatsCodeAndDcbThenLinesWithCrLf) {
+TEST(BacksimReplyFile, HeaderRepeatsCodeAndDcbThenLinesWithCrLf) {
     EXPECT_EQ(FormatReplyFile("KT  ", 7, {"OK 1", "two"}), "KT   007\r\nOK 1\r\ntwo\r\n");
     EXPECT_EQ(FormatReplyFile("DL", 12, {}), "DL   012\r\n");
     EXPECT_EQ(ReplyHeader("ZDCX", 255), "ZDCX 255");
     EXPECT_EQ(ReplyHeader("TOOLONG", 0), "TOOL 000");
 }
 
-TEST(ReplyFile, LineEndsInsideALineBecomeBlanks) {
+TEST(BacksimReplyFile, LineEndsInsideALineBecomeBlanks) {
     EXPECT_EQ(FormatReplyFile("GT  ", 1, {"a\r\nb"}), "GT   001\r\na  b\r\n");
 }
 
-TEST(ReplyFile, CountsTheManagersTwentyByteSlots) {
+TEST(BacksimReplyFile, CountsTheManagersTwentyByteSlots) {
     EXPECT_EQ(ReplySlots({}), 0u);
     EXPECT_EQ(ReplySlots({""}), 0u);
     EXPECT_EQ(ReplySlots({"abc", std::string(25, 'x')}), 3u);
@@ -79,20 +79,20 @@ TEST(ReplyFile, CountsTheManagersTwentyByteSlots) {
     EXPECT_EQ(ReplySlots({std::string(260, 'x')}), 14u);
 }
 
-TEST(ShortMessageFile, ThreeDigitNumbersThenText) {
+TEST(BacksimShortMessageFile, ThreeDigitNumbersThenText) {
     EXPECT_EQ(FormatShortMessage(1, 12, "ok"), "001 012 ok\r\n");
     EXPECT_EQ(FormatShortMessage(255, 0, ""), "255 000 \r\n");
     EXPECT_EQ(FormatShortMessage(3, 4, "\xc4\xe3"), "003 004 \xc4\xe3\r\n");
 }
 
-TEST(ShortMessageFile, RefusesWhatTheManagerCannotRead) {
+TEST(BacksimShortMessageFile, RefusesWhatTheManagerCannotRead) {
     EXPECT_FALSE(FormatShortMessage(256, 1, "x"));
     EXPECT_FALSE(FormatShortMessage(1, 256, "x"));
     EXPECT_FALSE(FormatShortMessage(-1, 1, "x"));
     EXPECT_FALSE(FormatShortMessage(1, 1, "two\r\nlines"));
 }
 
-TEST(Users, ParsesNamesAndPasswords) {
+TEST(BacksimUsers, ParsesNamesAndPasswords) {
     const auto users = ParseUsers("# staff\r\nzhang 1234\r\n\r\n  li\t8888  \nwang\n");
     ASSERT_EQ(users.size(), 3u);
     EXPECT_EQ(users[0].name, "zhang");
@@ -103,7 +103,7 @@ TEST(Users, ParsesNamesAndPasswords) {
     EXPECT_EQ(users[2].password, "");
 }
 
-TEST(Users, VerdictNamesTheUserOrTheReason) {
+TEST(BacksimUsers, VerdictNamesTheUserOrTheReason) {
     const auto users = ParseUsers("zhang 1234\nwang\n");
     const Verdict ok = CheckLogon(users, {"zhang", "1234"});
     EXPECT_TRUE(ok.accepted);
@@ -118,7 +118,7 @@ TEST(Users, VerdictNamesTheUserOrTheReason) {
     EXPECT_FALSE(CheckLogon({}, {"", ""}).accepted);
 }
 
-TEST(Logon, TerminalFieldsAreCutAtTheirPlaces) {
+TEST(BacksimLogon, TerminalFieldsAreCutAtTheirPlaces) {
     // user 10, blank, password 4, blank, 8 of the terminal's own
     const Credentials full = ParseTerminalLogon("zhang      1234 00000001");
     EXPECT_EQ(full.name, "zhang");
@@ -132,7 +132,7 @@ TEST(Logon, TerminalFieldsAreCutAtTheirPlaces) {
     EXPECT_EQ(ParseTerminalLogon("").name, "");
 }
 
-TEST(Logon, OperatorLineAsTheDialogWritesIt) {
+TEST(BacksimLogon, OperatorLineAsTheDialogWritesIt) {
     const auto li = ParseOperatorLogon("  li 8888\r\n");
     ASSERT_TRUE(li);
     EXPECT_EQ(li->name, "li");
@@ -152,7 +152,7 @@ TEST(Logon, OperatorLineAsTheDialogWritesIt) {
     EXPECT_FALSE(ParseOperatorLogon("li\r\n"));
 }
 
-TEST(Logon, VerdictGoesFirstAndTheDialogsLineStays) {
+TEST(BacksimLogon, VerdictGoesFirstAndTheDialogsLineStays) {
     EXPECT_EQ(OperatorVerdictFile(Verdict{true, "1 li"}, "  li 8888\r\n"), "1 li\r\n  li 8888\r\n");
     EXPECT_EQ(OperatorVerdictFile(Verdict{false, "0 x"}, "  li 8888"), "0 x\r\n  li 8888\r\n");
 }

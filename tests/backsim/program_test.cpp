@@ -52,7 +52,7 @@ bool Traced(const ChildProcess& child, const std::string& text) {
     return false;
 }
 
-class Program : public ::testing::Test {
+class BacksimProgram : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(dir_.path().empty());
@@ -75,7 +75,7 @@ class Program : public ::testing::Test {
     ScopedEnv runtime_{"QM_RUNTIME_DIR", dir_ / "run"};
 };
 
-TEST_F(Program, ServesTheManagerAndClosesItOnQuit) {
+TEST_F(BacksimProgram, ServesTheManagerAndClosesItOnQuit) {
     WriteFile(Txt("replies.txt"), "KT|OK 桌号 {1}|第二行\n");
     WriteFile(Txt("菜品表.TXT"), "0001 dish\r\n");
     WriteFile(dir_ / "script.txt", "# greet\nat 0 sms 1 12 hello\n");
@@ -125,7 +125,7 @@ int64_t TraceTimeMs(const std::string& line) {
     return seconds * 1000 + ms;
 }
 
-TEST_F(Program, ScriptFaultAtZeroDelaysTheFirstReply) {
+TEST_F(BacksimProgram, ScriptFaultAtZeroDelaysTheFirstReply) {
     WriteFile(dir_ / "script.txt", "at 0 reply-delay 300\n");
     ChildProcess child;
     ASSERT_TRUE(Start(child, {"--script", dir_ / "script.txt"}));
@@ -143,13 +143,16 @@ TEST_F(Program, ScriptFaultAtZeroDelaysTheFirstReply) {
     EXPECT_TRUE(Traced(child, " delay   R1.txt in 300 ms"));
     ASSERT_GE(asked, 0);
     ASSERT_GE(answered, 0);
-    EXPECT_GE(answered - asked, 300);
+    // The delay counts from the notice; the request's trace line follows the
+    // notice by the time it takes to read T1.txt, so allow for that, while
+    // an answer without the delay would come within a millisecond or two.
+    EXPECT_GE(answered - asked, 250);
     ASSERT_TRUE(child.SeeLine("fake: done", kStepMs));
     ASSERT_TRUE(child.Write("quit\n"));
     EXPECT_EQ(child.WaitExit(kStepMs), 0);
 }
 
-TEST_F(Program, ScriptEndClosesTheManager) {
+TEST_F(BacksimProgram, ScriptEndClosesTheManager) {
     WriteFile(dir_ / "script.txt", "end 0\n");
     ChildProcess child;
     ASSERT_TRUE(Start(child, {"--script", dir_ / "script.txt"}));
@@ -157,7 +160,7 @@ TEST_F(Program, ScriptEndClosesTheManager) {
     EXPECT_TRUE(child.Saw("fake: closing"));
 }
 
-TEST_F(Program, SignalEndsAStubbornManagerBySigterm) {
+TEST_F(BacksimProgram, SignalEndsAStubbornManagerBySigterm) {
     ScopedEnv mode("QM_FAKE_MODE", "stubborn");
     ChildProcess child;
     ASSERT_TRUE(Start(child, {"--close-timeout", "200"}));
@@ -167,14 +170,14 @@ TEST_F(Program, SignalEndsAStubbornManagerBySigterm) {
     EXPECT_TRUE(child.Saw("fake: ignoring close"));
 }
 
-TEST_F(Program, ExitsWithTheManagersStatus) {
+TEST_F(BacksimProgram, ExitsWithTheManagersStatus) {
     ScopedEnv mode("QM_FAKE_MODE", "exit:5");
     ChildProcess child;
     ASSERT_TRUE(Start(child));
     EXPECT_EQ(child.WaitExit(kStepMs), 5);
 }
 
-TEST_F(Program, ManagerDoesNotOutliveAKilledSimulator) {
+TEST_F(BacksimProgram, ManagerDoesNotOutliveAKilledSimulator) {
     ChildProcess child;
     ASSERT_TRUE(Start(child));
     ASSERT_TRUE(child.SeeLine("fake: done", kStepMs));
@@ -184,7 +187,7 @@ TEST_F(Program, ManagerDoesNotOutliveAKilledSimulator) {
     EXPECT_TRUE(child.WaitOutputEnd(kStepMs));
 }
 
-TEST_F(Program, RefusesBadInput) {
+TEST_F(BacksimProgram, RefusesBadInput) {
     WriteFile(dir_ / "bad-script.txt", "at soon open\n");
     const std::vector<std::pair<std::vector<std::string>, int>> cases = {
         {{}, 2},
@@ -201,7 +204,7 @@ TEST_F(Program, RefusesBadInput) {
     }
 }
 
-TEST_F(Program, RefusesABadRepliesFile) {
+TEST_F(BacksimProgram, RefusesABadRepliesFile) {
     WriteFile(Txt("replies.txt"), "KT without a bar\n");
     ChildProcess child;
     ASSERT_TRUE(Start(child));

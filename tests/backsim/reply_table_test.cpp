@@ -16,7 +16,7 @@ RequestFile Request(const std::string& code, uint8_t dcb, std::vector<std::strin
     return RequestFile{code, dcb, std::move(lines)};
 }
 
-TEST(ReplyTable, OpenTableNamesTheTable) {
+TEST(BacksimReplyTable, OpenTableNamesTheTable) {
     const ReplyTable table;
     const auto lines = table.Answer(Request("KT  ", 7, {"0012 04 00001 0000009 00000001"}));
     ASSERT_EQ(lines.size(), 2u);
@@ -24,7 +24,7 @@ TEST(ReplyTable, OpenTableNamesTheTable) {
     EXPECT_EQ(lines[1], ToGbk("人数 04"));
 }
 
-TEST(ReplyTable, BillRunsOverSeveralSlotsWithAWideTotal) {
+TEST(BacksimReplyTable, BillRunsOverSeveralSlotsWithAWideTotal) {
     const ReplyTable table;
     const auto lines = table.Answer(Request("ZDCX", 7, {"0012 0000009"}));
     ASSERT_GE(lines.size(), 4u);
@@ -33,12 +33,12 @@ TEST(ReplyTable, BillRunsOverSeveralSlotsWithAWideTotal) {
     EXPECT_GT(ReplySlots(lines), lines.size());
 }
 
-TEST(ReplyTable, UnknownCodesGetOk) {
+TEST(BacksimReplyTable, UnknownCodesGetOk) {
     const ReplyTable table;
     EXPECT_EQ(table.Answer(Request("QQQQ", 1, {})), std::vector<std::string>{"OK"});
 }
 
-TEST(ReplyTable, FileOverridesPerCodeIgnoringCaseAndPadding) {
+TEST(BacksimReplyTable, FileOverridesPerCodeIgnoringCaseAndPadding) {
     ReplyTable table;
     std::vector<std::string> problems;
     table.Merge("# replies\r\nkt|OK 桌 {1}|第二行\r\n\r\nGT  |\r\n*|fine\r\n", &problems);
@@ -51,7 +51,7 @@ TEST(ReplyTable, FileOverridesPerCodeIgnoringCaseAndPadding) {
     EXPECT_EQ(table.Answer(Request("TC  ", 7, {})), std::vector<std::string>{ToGbk("OK 退菜成功")});
 }
 
-TEST(ReplyTable, ReportsBadLinesByNumber) {
+TEST(BacksimReplyTable, ReportsBadLinesByNumber) {
     ReplyTable table;
     std::vector<std::string> problems;
     table.Merge("KT|ok\nno bar here\nTOOLONG|x\n|empty name\n", &problems);
@@ -62,7 +62,7 @@ TEST(ReplyTable, ReportsBadLinesByNumber) {
     EXPECT_EQ(table.Answer(Request("KT  ", 1, {})), std::vector<std::string>{"ok"});
 }
 
-TEST(ReplyTable, GbkFileSplitsOnlyOnRealBars) {
+TEST(BacksimReplyTable, GbkFileSplitsOnlyOnRealBars) {
     // 億 is 0x83 0x7C in GBK: its second byte is '|'. The file below is not
     // UTF-8, so it is taken as GBK as it stands.
     ReplyTable table;
@@ -73,14 +73,14 @@ TEST(ReplyTable, GbkFileSplitsOnlyOnRealBars) {
               (std::vector<std::string>{"\x83\x7c yuan", "next"}));
 }
 
-TEST(Placeholders, FillDcbAndWordsOfTheFirstLine) {
+TEST(BacksimPlaceholders, FillDcbAndWordsOfTheFirstLine) {
     const RequestFile request = Request("HT  ", 9, {"0012   0015 x", "ignored"});
     EXPECT_EQ(ExpandPlaceholders("{1}->{2} {3} [{4}] {dcb}", request), "0012->0015 x [] 009");
     EXPECT_EQ(ExpandPlaceholders("{0} {x} {10} {", request), "{0} {x} {10} {");
     EXPECT_EQ(ExpandPlaceholders("{1}", Request("HT  ", 9, {})), "");
 }
 
-TEST(Placeholders, DoubleByteCharactersAreNotTakenApart) {
+TEST(BacksimPlaceholders, DoubleByteCharactersAreNotTakenApart) {
     // 亄 is 0x81 0x7B: its second byte is '{'. "\x81{1}" must stay as it is:
     // the brace belongs to the character.
     const RequestFile request = Request("KT  ", 1, {"A"});

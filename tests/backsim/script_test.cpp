@@ -26,7 +26,7 @@ bool Refused(const std::string& line) {
     return refused;
 }
 
-TEST(Commands, SmsKeepsTheTextAsTyped) {
+TEST(BacksimCommands, SmsKeepsTheTextAsTyped) {
     const Command sms = Parse("sms 1 12 table 5  is  ready ");
     EXPECT_EQ(sms.kind, Command::Kind::kSms);
     EXPECT_EQ(sms.number, 1);
@@ -40,7 +40,7 @@ TEST(Commands, SmsKeepsTheTextAsTyped) {
     EXPECT_TRUE(Refused("sms 1"));
 }
 
-TEST(Commands, SimpleAndNumericCommands) {
+TEST(BacksimCommands, SimpleAndNumericCommands) {
     EXPECT_EQ(Parse("open").kind, Command::Kind::kOpen);
     EXPECT_EQ(Parse("close").kind, Command::Kind::kClose);
     EXPECT_EQ(Parse("quit").kind, Command::Kind::kQuit);
@@ -60,7 +60,7 @@ TEST(Commands, SimpleAndNumericCommands) {
     EXPECT_EQ(stale.number, 8);
 }
 
-TEST(Commands, RefusesWrongArguments) {
+TEST(BacksimCommands, RefusesWrongArguments) {
     EXPECT_TRUE(Refused(""));
     EXPECT_TRUE(Refused("dance"));
     EXPECT_TRUE(Refused("open now"));
@@ -76,7 +76,7 @@ TEST(Commands, RefusesWrongArguments) {
     EXPECT_TRUE(Refused("stale-reply 9"));
 }
 
-TEST(Scripts, StepsInTimeOrderAndEndLastOfItsTime) {
+TEST(BacksimScripts, StepsInTimeOrderAndEndLastOfItsTime) {
     std::string error;
     const auto script = ParseScript(
         "# demo\n"
@@ -102,7 +102,7 @@ TEST(Scripts, StepsInTimeOrderAndEndLastOfItsTime) {
     EXPECT_EQ(script->steps[4].line, 2);
 }
 
-TEST(Scripts, NamesTheFirstBadLine) {
+TEST(BacksimScripts, NamesTheFirstBadLine) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"at 0 open\nat x open\n", "line 2:"},
         {"at 0 open\nat 10 dance\n", "line 2:"},
@@ -119,14 +119,14 @@ TEST(Scripts, NamesTheFirstBadLine) {
     }
 }
 
-TEST(Scripts, EmptyScriptHasNoSteps) {
+TEST(BacksimScripts, EmptyScriptHasNoSteps) {
     std::string error;
     const auto script = ParseScript("# nothing\n\n", &error);
     ASSERT_TRUE(script);
     EXPECT_TRUE(script->steps.empty());
 }
 
-TEST(LineReader, CutsLinesAcrossChunks) {
+TEST(BacksimLineReader, CutsLinesAcrossChunks) {
     LineReader reader;
     EXPECT_TRUE(reader.Feed("sm").empty());
     EXPECT_EQ(reader.Feed("s 1 2 x\r\nop"), std::vector<std::string>{"sms 1 2 x"});
@@ -135,7 +135,7 @@ TEST(LineReader, CutsLinesAcrossChunks) {
     EXPECT_TRUE(reader.Finish().empty());
 }
 
-TEST(LineReader, DropsOverlongLinesWhole) {
+TEST(BacksimLineReader, DropsOverlongLinesWhole) {
     LineReader reader;
     size_t dropped = 0;
     EXPECT_TRUE(reader.Feed(std::string(LineReader::kMaxLine, 'x'), &dropped).empty());
@@ -147,7 +147,7 @@ TEST(LineReader, DropsOverlongLinesWhole) {
     EXPECT_EQ(dropped, 1u);
 }
 
-TEST(Options, ParsesTheCommandLine) {
+TEST(BacksimOptions, ParsesTheCommandLine) {
     std::string error;
     const auto options = ParseOptions({"--home", "/srv/qm/", "--qm", "/opt/qm/qm", "--trace",
                                        "--script", "demo.txt", "--close-timeout", "250"},
@@ -166,7 +166,7 @@ TEST(Options, ParsesTheCommandLine) {
     EXPECT_EQ(plain->closeTimeoutMs, 5000);
 }
 
-TEST(Options, RefusesIncompleteOrUnknown) {
+TEST(BacksimOptions, RefusesIncompleteOrUnknown) {
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"--home", "/h"},

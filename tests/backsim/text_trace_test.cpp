@@ -10,14 +10,14 @@
 namespace qm::backsim {
 namespace {
 
-TEST(Text, Utf8BecomesGbkAndGbkStays) {
+TEST(BacksimText, Utf8BecomesGbkAndGbkStays) {
     EXPECT_EQ(ToGbk("你好"), "\xc4\xe3\xba\xc3");
     EXPECT_EQ(ToGbk("plain"), "plain");
     // Not UTF-8: already GBK, taken as it is.
     EXPECT_EQ(ToGbk("\xc4\xe3\xba\xc3"), "\xc4\xe3\xba\xc3");
 }
 
-TEST(Text, GbkShownAsUtf8WithBadBytesMarked) {
+TEST(BacksimText, GbkShownAsUtf8WithBadBytesMarked) {
     EXPECT_EQ(GbkForDisplay("\xc4\xe3\xba\xc3 ok"), "你好 ok");
     EXPECT_EQ(GbkForDisplay("a\xffz"), "a?z");
     EXPECT_EQ(GbkForDisplay("\xc4\x0a\xc4\xe3"), "?.你");
@@ -26,14 +26,14 @@ TEST(Text, GbkShownAsUtf8WithBadBytesMarked) {
     EXPECT_EQ(GbkForDisplay("\xff\xc4\xe3"), "?你");
 }
 
-TEST(Text, SplitsLinesWithEitherEnd) {
+TEST(BacksimText, SplitsLinesWithEitherEnd) {
     EXPECT_TRUE(SplitLines("").empty());
     EXPECT_EQ(SplitLines("a\r\nb\nc"), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(SplitLines("a\r\n\r\n"), (std::vector<std::string>{"a", ""}));
     EXPECT_EQ(SplitLines("\n"), std::vector<std::string>{""});
 }
 
-TEST(Text, WordsAndBlanks) {
+TEST(BacksimText, WordsAndBlanks) {
     EXPECT_EQ(TrimBlanks(" \t x y \t"), "x y");
     EXPECT_EQ(TrimBlanks("   "), "");
     std::string_view rest = "  one\ttwo  ";
@@ -43,7 +43,7 @@ TEST(Text, WordsAndBlanks) {
     EXPECT_EQ(SplitWords(" a  bb c "), (std::vector<std::string_view>{"a", "bb", "c"}));
 }
 
-TEST(Text, FindsAsciiOnlyOutsideDoubleByteCharacters) {
+TEST(BacksimText, FindsAsciiOnlyOutsideDoubleByteCharacters) {
     EXPECT_EQ(FindInGbk("ab|c", '|'), 2u);
     EXPECT_EQ(FindInGbk("\x83\x7c|", '|'), 2u);
     EXPECT_EQ(FindInGbk("\x83\x7c", '|'), std::string_view::npos);
@@ -52,14 +52,14 @@ TEST(Text, FindsAsciiOnlyOutsideDoubleByteCharacters) {
     EXPECT_EQ(FindInGbk("x\x83", '|'), std::string_view::npos);
 }
 
-TEST(Trace, TimeKindAndDetail) {
+TEST(BacksimTrace, TimeKindAndDetail) {
     EXPECT_EQ(FormatTraceLine(1234, "request", "T1.txt"), "+1.234 request T1.txt");
     EXPECT_EQ(FormatTraceLine(5, "reply", "x"), "+0.005 reply   x");
     EXPECT_EQ(FormatTraceLine(61000, "sms", "y"), "+61.000 sms     y");
     EXPECT_EQ(FormatTraceLine(-3, "a", "b"), "+0.000 a       b");
 }
 
-TEST(Trace, ExchangeShowsFileHeaderAndLines) {
+TEST(BacksimTrace, ExchangeShowsFileHeaderAndLines) {
     EXPECT_EQ(DescribeExchange("T1.txt", "KT   001", {"0001 02", "\xc4\xe3"}),
               "T1.txt  KT   001 | 0001 02 | 你");
     EXPECT_EQ(DescribeExchange("R1.txt", "GT   003", {}), "R1.txt  GT   003");

@@ -2,32 +2,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <filesystem>
 
 #include "tools/devsim/records.h"
 
 namespace qm::devsim::test {
-
-TempHome::TempHome() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/qm-devsim-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) {
-        path_ = pattern;
-    }
-}
-
-TempHome::~TempHome() {
-    if (!path_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-}
 
 bool ManagerLine::Open(const std::string& path) {
     fd_.Reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));

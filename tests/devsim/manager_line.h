@@ -13,19 +13,6 @@
 
 namespace qm::devsim::test {
 
-// A scratch program folder, removed with everything in it at the end.
-class TempHome {
-  public:
-    TempHome();
-    ~TempHome();
-    TempHome(const TempHome&) = delete;
-    TempHome& operator=(const TempHome&) = delete;
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
 class ManagerLine {
   public:
     // Opens `path` read-write, non-blocking, not as controlling terminal, raw.

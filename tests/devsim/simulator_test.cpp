@@ -10,14 +10,15 @@
 #include <fstream>
 #include <mutex>
 
+#include "tests/common/test_support.h"
 #include "tests/devsim/manager_line.h"
 #include "tools/devsim/device_simulator.h"
 
 namespace qm::devsim {
 namespace {
 
+using qm::test::TempDir;
 using test::ManagerLine;
-using test::TempHome;
 
 std::string LinkTarget(const std::string& path) {
     std::array<char, 4096> target{};
@@ -38,11 +39,11 @@ int64_t ProcessCpuUs() {
 }
 
 TEST(PortLinks, CreatedReplacedAndRemoved) {
-    TempHome home;
-    ASSERT_FALSE(home.Path().empty());
-    const std::string link = home.Path() + "/ports/COM3";
+    TempDir home;
+    ASSERT_FALSE(home.path().empty());
+    const std::string link = home.path() + "/ports/COM3";
     {
-        DeviceSimulator first(home.Path());
+        DeviceSimulator first(home.path());
         Station& station = first.AddStation("COM3");
         ASSERT_TRUE(station.Ok()) << station.Error();
         EXPECT_EQ(LinkTarget(link), station.SlavePath());
@@ -52,7 +53,7 @@ TEST(PortLinks, CreatedReplacedAndRemoved) {
 
         // A second simulator takes the name over (a left-over link of a run
         // that was killed looks the same).
-        DeviceSimulator second(home.Path());
+        DeviceSimulator second(home.path());
         Station& again = second.AddStation("COM3");
         ASSERT_TRUE(again.Ok()) << again.Error();
         EXPECT_EQ(LinkTarget(link), again.SlavePath());
@@ -62,36 +63,36 @@ TEST(PortLinks, CreatedReplacedAndRemoved) {
 }
 
 TEST(PortLinks, NeverReplacesAnythingButALinkNorLeavesThePortsFolder) {
-    TempHome home;
-    ASSERT_FALSE(home.Path().empty());
-    DeviceSimulator sim(home.Path());
-    std::ofstream(home.Path() + "/ports/COM4") << "keep me";
+    TempDir home;
+    ASSERT_FALSE(home.path().empty());
+    DeviceSimulator sim(home.path());
+    std::ofstream(home.path() + "/ports/COM4") << "keep me";
     Station& file = sim.AddStation("COM4");
     EXPECT_FALSE(file.Ok());
     EXPECT_FALSE(file.Error().empty());
     std::string content;
-    std::ifstream(home.Path() + "/ports/COM4") >> content;
+    std::ifstream(home.path() + "/ports/COM4") >> content;
     EXPECT_EQ(content, "keep");
 
     for (const char* name : {"", ".", "..", "../COM5", "a/b"}) {
         EXPECT_FALSE(sim.AddStation(name).Ok()) << name;
     }
-    EXPECT_FALSE(Exists(home.Path() + "/COM5"));
+    EXPECT_FALSE(Exists(home.path() + "/COM5"));
     // A station that failed is harmless to the running simulator.
     EXPECT_TRUE(sim.Start());
     Station& good = sim.AddStation("COM6");
     ASSERT_TRUE(good.Ok());
     good.AddTerminal(1);
     ManagerLine line;
-    ASSERT_TRUE(line.Open(home.Path() + "/ports/COM6"));
+    ASSERT_TRUE(line.Open(home.path() + "/ports/COM6"));
     ASSERT_TRUE(line.Write(BeaconFrame(1)));
     EXPECT_EQ(line.ReadFrame(), BeaconFrame(1));
 }
 
 TEST(Simulator, OneThreadServesSeveralStationsAndTracesInOrder) {
-    TempHome home;
-    ASSERT_FALSE(home.Path().empty());
-    DeviceSimulator sim(home.Path());
+    TempDir home;
+    ASSERT_FALSE(home.path().empty());
+    DeviceSimulator sim(home.path());
     std::mutex traceMu;
     std::vector<FrameRecord> traced;
     sim.SetTraceSink([&](const FrameRecord& record) {
@@ -107,8 +108,8 @@ TEST(Simulator, OneThreadServesSeveralStationsAndTracesInOrder) {
     ASSERT_TRUE(sim.Start());
     ManagerLine lineA;
     ManagerLine lineB;
-    ASSERT_TRUE(lineA.Open(home.Path() + "/ports/COM3"));
-    ASSERT_TRUE(lineB.Open(home.Path() + "/ports/COM4"));
+    ASSERT_TRUE(lineA.Open(home.path() + "/ports/COM3"));
+    ASSERT_TRUE(lineB.Open(home.path() + "/ports/COM4"));
 
     ASSERT_TRUE(lineA.Write(BeaconFrame(5)));
     ASSERT_TRUE(lineB.Write(BeaconFrame(6)));
@@ -134,15 +135,15 @@ TEST(Simulator, OneThreadServesSeveralStationsAndTracesInOrder) {
 }
 
 TEST(Simulator, ManagerThatStopsReadingCannotMakeItGrow) {
-    TempHome home;
-    ASSERT_FALSE(home.Path().empty());
-    DeviceSimulator sim(home.Path());
+    TempDir home;
+    ASSERT_FALSE(home.path().empty());
+    DeviceSimulator sim(home.path());
     sim.SetHistoryLimit(3);
     Station& station = sim.AddStation("COM3");
     ASSERT_TRUE(station.Ok());
     ASSERT_TRUE(sim.Start());
     ManagerLine line;
-    ASSERT_TRUE(line.Open(home.Path() + "/ports/COM3"));
+    ASSERT_TRUE(line.Open(home.path() + "/ports/COM3"));
 
     // Far more than the line and the station together hold back.
     constexpr size_t kChunk = 16 * 1024;
@@ -162,15 +163,15 @@ TEST(Simulator, ManagerThatStopsReadingCannotMakeItGrow) {
 }
 
 TEST(Simulator, IdleLineAfterTheManagerLeftCostsNoCpu) {
-    TempHome home;
-    ASSERT_FALSE(home.Path().empty());
-    DeviceSimulator sim(home.Path());
+    TempDir home;
+    ASSERT_FALSE(home.path().empty());
+    DeviceSimulator sim(home.path());
     Station& station = sim.AddStation("COM3");
     ASSERT_TRUE(station.Ok());
     ASSERT_TRUE(sim.Start());
     {
         ManagerLine line;
-        ASSERT_TRUE(line.Open(home.Path() + "/ports/COM3"));
+        ASSERT_TRUE(line.Open(home.path() + "/ports/COM3"));
     }
     ASSERT_TRUE(sim.WaitFor([&] { return station.Counters().portCloses >= 1; }, 1000));
     const int64_t before = ProcessCpuUs();

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "tests/common/test_support.h"
 #include "tests/devsim/manager_line.h"
 #include "tools/devsim/frame_text.h"
 #include "tools/devsim/script.h"
@@ -46,13 +47,13 @@ TEST(SiteFiles, LongLinesAreReadInPiecesOf99Bytes) {
 }
 
 TEST(SiteFiles, FoundIgnoringLetterCase) {
-    test::TempHome home;
-    ASSERT_FALSE(home.Path().empty());
-    std::ofstream(home.Path() + "/bt.TXT") << "x";
-    const auto found = FindFileIgnoringCase(home.Path(), "BT.txt");
+    qm::test::TempDir home;
+    ASSERT_FALSE(home.path().empty());
+    std::ofstream(home.path() + "/bt.TXT") << "x";
+    const auto found = FindFileIgnoringCase(home.path(), "BT.txt");
     ASSERT_TRUE(found.has_value());
-    EXPECT_EQ(*found, home.Path() + "/bt.TXT");
-    EXPECT_FALSE(FindFileIgnoringCase(home.Path(), "DX.txt").has_value());
+    EXPECT_EQ(*found, home.path() + "/bt.TXT");
+    EXPECT_FALSE(FindFileIgnoringCase(home.path(), "DX.txt").has_value());
     EXPECT_EQ(ReadSmallFile(*found, 10), "x");
     EXPECT_FALSE(ReadSmallFile(*found, 0).has_value());
 }

@@ -6,14 +6,15 @@
 
 #include <string>
 
+#include "tests/common/test_support.h"
 #include "tests/devsim/manager_line.h"
 #include "tools/devsim/device_simulator.h"
 
 namespace qm::devsim {
 namespace {
 
+using qm::test::TempDir;
 using test::ManagerLine;
-using test::TempHome;
 
 constexpr uint8_t kDcb = 12;
 constexpr uint8_t kOrder = 0x0D;
@@ -41,10 +42,10 @@ Bytes Slice(const Bytes& bytes, size_t from, size_t length) {
 class TerminalLine : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(home_.Path().empty());
+        ASSERT_FALSE(home_.path().empty());
         ASSERT_TRUE(com3_.Ok()) << com3_.Error();
         ASSERT_TRUE(sim_.Start());
-        ASSERT_TRUE(line_.Open(home_.Path() + "/ports/COM3"));
+        ASSERT_TRUE(line_.Open(home_.path() + "/ports/COM3"));
     }
 
     // Writes `frame` and returns the one frame that answers it.
@@ -62,8 +63,8 @@ class TerminalLine : public ::testing::Test {
             << "fragment " << int{number};
     }
 
-    TempHome home_;
-    DeviceSimulator sim_{home_.Path()};
+    TempDir home_;
+    DeviceSimulator sim_{home_.path()};
     Station& com3_ = sim_.AddStation("COM3");
     Terminal& t12_ = com3_.AddTerminal(kDcb);
     ManagerLine line_;
@@ -433,7 +434,7 @@ TEST_F(TerminalLine, PortSurvivesTheManagerClosingAndReopeningIt) {
     ASSERT_TRUE(sim_.WaitFor([&] { return com3_.Counters().portOpens >= 1; }, 1000));
     line_.Close();
     ASSERT_TRUE(sim_.WaitFor([&] { return com3_.Counters().portCloses >= 1; }, 1000));
-    ASSERT_TRUE(line_.Open(home_.Path() + "/ports/COM3"));
+    ASSERT_TRUE(line_.Open(home_.path() + "/ports/COM3"));
     int exclusive = -1;
     ASSERT_EQ(::ioctl(line_.Fd(), TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);

@@ -2,8 +2,6 @@
 // terminals, and the test playing the POS back-end's window.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -15,28 +13,25 @@
 #include "platform/clock.h"
 #include "platform/window_message.h"
 #include "service/qmsdk.h"
-#include "tests/common/test_support.h"
-#include "tests/e2e/manager_process.h"
+#include "tests/common/child_process.h"
+#include "tests/common/test_site.h"
 #include "tools/devsim/device_simulator.h"
 
 namespace qm::test {
 
 using devsim::Bytes;
 
-inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     static constexpr WindowHandle kBackEnd = 4242;
 
     void SetUp() override {
-        home_ = std::make_unique<TempDir>();
-        homeEnv_ = std::make_unique<ScopedEnv>("QM_HOME", home_->path());
-        std::filesystem::create_directories(*home_ / "run");
-        chmod((*home_ / "run").c_str(), 0700);
-        runEnv_ = std::make_unique<ScopedEnv>("QM_RUNTIME_DIR", *home_ / "run");
+        home_ = std::make_unique<TestSite>(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kMade);
         headless_ = std::make_unique<ScopedEnv>("QM_HEADLESS", "1");
-        cwd_ = std::make_unique<ScopedCwd>(home_->path());
         WriteFile(*home_ / "QM.ini", "[CONFIG]\r\nDebugLevel=4\r\n");
         WriteFile(*home_ / "TXT/基站.TXT", "1 COM3\r\n2 COM4\r\n");
         WriteFile(*home_ / "TXT/点菜机.TXT", "7 1\r\n8 1\r\n12 2\r\n");
@@ -45,8 +40,8 @@ protected:
         backEnd_ = MessageWindow::Create(kBackEnd, &err);
         ASSERT_TRUE(backEnd_);
         sim_ = std::make_unique<devsim::DeviceSimulator>(home_->path());
-        for (auto [port, ids] : {std::pair<const char*, std::vector<uint8_t>>{"COM3", {7, 8}},
-                                 {"COM4", {12}}}) {
+        for (auto [port, ids] :
+             {std::pair<const char*, std::vector<uint8_t>>{"COM3", {7, 8}}, {"COM4", {12}}}) {
             devsim::Station& s = sim_->AddStation(port);
             ASSERT_TRUE(s.Ok()) << s.Error();
             for (uint8_t id : ids) s.AddTerminal(id);
@@ -58,23 +53,21 @@ protected:
         managers_.clear();
         sim_.reset();
         backEnd_.reset();
-        cwd_.reset();
         headless_.reset();
-        runEnv_.reset();
-        homeEnv_.reset();
         home_.reset();
     }
 
     static std::string ManagerPath() { return std::string(QM_BINARY_DIR) + "/app/qm"; }
 
     // Starts a manager and waits for the window handle it posts at start.
-    ManagerProcess& StartManager() {
-        managers_.push_back(std::make_unique<ManagerProcess>());
-        ManagerProcess& m = *managers_.back();
+    ChildProcess& StartManager() {
+        managers_.push_back(std::make_unique<ChildProcess>());
+        ChildProcess& m = *managers_.back();
         EXPECT_TRUE(m.Start(ManagerPath(), {std::to_string(kBackEnd)}, home_->path()));
         auto notice = NextNotice(10000);
         EXPECT_TRUE(notice);
-        if (notice) managerWindow_ = static_cast<WindowHandle>(*notice);
+        if (notice)
+            managerWindow_ = static_cast<WindowHandle>(*notice);
         return m;
     }
 
@@ -84,8 +77,10 @@ protected:
         WindowMessage m;
         for (;;) {
             const int64_t left = std::max<int64_t>(0, end - MonotonicMs());
-            if (!backEnd_->GetMessage(&m, static_cast<uint32_t>(left))) return std::nullopt;
-            if (m.message == WM_POS_NOTICE) return m.lParam;
+            if (!backEnd_->GetMessage(&m, static_cast<uint32_t>(left)))
+                return std::nullopt;
+            if (m.message == WM_POS_NOTICE)
+                return m.lParam;
         }
     }
 
@@ -97,12 +92,11 @@ protected:
 
     std::string Txt(const std::string& name) const { return *home_ / ("TXT/" + name); }
 
-    std::unique_ptr<TempDir> home_;
-    std::unique_ptr<ScopedEnv> homeEnv_, runEnv_, headless_;
-    std::unique_ptr<ScopedCwd> cwd_;
+    std::unique_ptr<TestSite> home_;
+    std::unique_ptr<ScopedEnv> headless_;
     std::unique_ptr<MessageWindow> backEnd_;
     std::unique_ptr<devsim::DeviceSimulator> sim_;
-    std::vector<std::unique_ptr<ManagerProcess>> managers_;
+    std::vector<std::unique_ptr<ChildProcess>> managers_;
     WindowHandle managerWindow_ = 0;
 };
 

@@ -6,7 +6,7 @@ namespace {
 
 TEST_F(EndToEnd, WithoutAValidHandleTheManagerEndsAtOnceSilently) {
     for (std::vector<std::string> args : {std::vector<std::string>{}, {"abc"}, {"0"}, {" x12"}}) {
-        ManagerProcess m;
+        ChildProcess m;
         ASSERT_TRUE(m.Start(ManagerPath(), args, home_->path()));
         ASSERT_TRUE(m.Wait(3000));
         EXPECT_EQ(m.ExitCode(), 0);
@@ -19,7 +19,7 @@ TEST_F(EndToEnd, WithoutAValidHandleTheManagerEndsAtOnceSilently) {
 
 TEST_F(EndToEnd, HelpAndVersionPrintAndEnd) {
     for (const char* arg : {"--help", "--version"}) {
-        ManagerProcess m;
+        ChildProcess m;
         ASSERT_TRUE(m.Start(ManagerPath(), {arg}, home_->path()));
         ASSERT_TRUE(m.Wait(3000));
         EXPECT_EQ(m.ExitCode(), 0);
@@ -27,9 +27,9 @@ TEST_F(EndToEnd, HelpAndVersionPrintAndEnd) {
 }
 
 TEST_F(EndToEnd, TheNamedEventClosesTheManager) {
-    ManagerProcess& m = StartManager();
+    ChildProcess& m = StartManager();
     ASSERT_TRUE(sim_->WaitFor([&] { return sim_->FrameCount() > 4; }, 5000));
-    ManagerProcess post;
+    ChildProcess post;
     ASSERT_TRUE(post.Start(std::string(QM_BINARY_DIR) + "/tools/qm-post",
                            {"--set-event", "__QM_MUTEXT"}, home_->path()));
     ASSERT_TRUE(post.Wait(3000));
@@ -39,9 +39,9 @@ TEST_F(EndToEnd, TheNamedEventClosesTheManager) {
 }
 
 TEST_F(EndToEnd, ASecondManagerClosesTheFirstAndTakesThePorts) {
-    ManagerProcess& first = StartManager();
+    ChildProcess& first = StartManager();
     ASSERT_TRUE(sim_->WaitFor([&] { return sim_->FrameCount() > 4; }, 5000));
-    ManagerProcess& second = StartManager();
+    ChildProcess& second = StartManager();
     ASSERT_TRUE(first.Wait(5000)) << "the first manager must close";
     EXPECT_EQ(CountLogLines("OnClose"), 1);
     EXPECT_FALSE(second.Exited());
@@ -52,7 +52,8 @@ TEST_F(EndToEnd, ASecondManagerClosesTheFirstAndTakesThePorts) {
             bool com3 = false, com4 = false;
             auto frames = sim_->Frames();
             for (size_t i = mark; i < frames.size(); ++i) {
-                if (frames[i].direction != devsim::Direction::kFromManager) continue;
+                if (frames[i].direction != devsim::Direction::kFromManager)
+                    continue;
                 com3 |= frames[i].station == "COM3";
                 com4 |= frames[i].station == "COM4";
             }

@@ -4,8 +4,6 @@
 // application window that receives the request notices.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -22,7 +20,7 @@
 #include "platform/clock.h"
 #include "platform/window_message.h"
 #include "service/qmsdk.h"
-#include "tests/common/test_support.h"
+#include "tests/common/test_site.h"
 #include "tools/devsim/device_simulator.h"
 
 namespace qm::test {
@@ -37,14 +35,9 @@ struct ReceivedRequest {
 };
 
 class TrafficFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        home_ = std::make_unique<TempDir>();
-        homeEnv_ = std::make_unique<ScopedEnv>("QM_HOME", home_->path());
-        std::filesystem::create_directories(*home_ / "run");
-        chmod((*home_ / "run").c_str(), 0700);
-        runEnv_ = std::make_unique<ScopedEnv>("QM_RUNTIME_DIR", *home_ / "run");
-        cwd_ = std::make_unique<ScopedCwd>(home_->path());
+        home_ = std::make_unique<TestSite>(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kMade);
         std::filesystem::create_directories(*home_ / "TXT/Swap");
         int err = 0;
         window_ = MessageWindow::Create(kWindow, &err);
@@ -60,9 +53,6 @@ protected:
         window_.reset();
         SDKSetParam(kDefaultRetryTimes, kDefaultBeaconTimeout, kDefaultBeaconInterval);
         SetDebugLevel(1);
-        cwd_.reset();
-        runEnv_.reset();
-        homeEnv_.reset();
         home_.reset();
     }
 
@@ -104,7 +94,8 @@ protected:
             const int64_t left = end - MonotonicMs();
             if (left <= 0 || !window_->GetMessage(&m, static_cast<uint32_t>(left)))
                 return std::nullopt;
-            if (m.message != WM_REQUEST_RECEIVED) continue;
+            if (m.message != WM_REQUEST_RECEIVED)
+                continue;
             ReceivedRequest r;
             std::memcpy(&r.record, reinterpret_cast<const void*>(m.wParam), sizeof r.record);
             const auto* data = reinterpret_cast<const uint8_t*>(m.lParam);
@@ -124,7 +115,8 @@ protected:
     std::vector<FrameRecord> Records(const std::string& port, Direction d) const {
         std::vector<FrameRecord> out;
         for (const FrameRecord& f : sim_->Frames())
-            if (f.station == port && f.direction == d && !f.raw) out.push_back(f);
+            if (f.station == port && f.direction == d && !f.raw)
+                out.push_back(f);
         return out;
     }
 
@@ -137,14 +129,14 @@ protected:
     std::string Home(const std::string& rel) const { return *home_ / rel; }
 
     static constexpr WindowHandle kWindow = 91;
-    std::unique_ptr<TempDir> home_;
-    std::unique_ptr<ScopedEnv> homeEnv_, runEnv_;
-    std::unique_ptr<ScopedCwd> cwd_;
+    std::unique_ptr<TestSite> home_;
     std::unique_ptr<MessageWindow> window_;
     std::unique_ptr<devsim::DeviceSimulator> sim_;
 };
 
-inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 inline Bytes Pattern(size_t n) {
     Bytes b(n);

@@ -1,5 +1,5 @@
-// Helpers of the inter-process tests: a private runtime folder per test, a
-// child process (the built qm-post) with deadlines on everything, and raw
+// Helpers of the inter-process tests: a private runtime folder per test, the
+// built qm-post as a child process with deadlines on everything, and raw
 // sockets to play a misbehaving peer.
 #pragma once
 
@@ -11,56 +11,36 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/child_process.h"
+#include "tests/common/test_support.h"
+
 namespace qmtest {
 
-// Each test gets its own folder below /tmp and points $QM_RUNTIME_DIR at
-// <folder>/rt (not yet created), so tests never meet each other's sockets.
+// Each test gets its own folder and points $QM_RUNTIME_DIR at <folder>/rt
+// (not yet created), so tests never meet each other's sockets; what the test
+// does to $XDG_RUNTIME_DIR is undone too.
 class IpcTest : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    std::string base_;     // the test's own temporary folder
-    std::string runtime_;  // $QM_RUNTIME_DIR
+    void SetUp() override { ASSERT_FALSE(base_.empty()) << "no temporary folder"; }
 
   private:
-    std::string savedQm_, savedXdg_;
-    bool hadQm_ = false, hadXdg_ = false;
-};
+    // Below /tmp whatever $TMPDIR says: the sockets live in the runtime
+    // folder, and a socket's path has room for 107 bytes only.
+    qm::test::TempDir dir_{"/tmp"};
 
-// A child process with its standard output and error on pipes. Everything
-// that waits for it takes a deadline; a child still running at destruction is
-// killed (by its own pid) and reaped.
-class Child {
-  public:
-    static std::unique_ptr<Child> Spawn(const std::vector<std::string>& argv);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // One line of standard output without its newline; false at end of file
-    // or when none came in time.
-    bool ReadLine(std::string* line, int64_t timeoutMs);
-    // Exit status, 128 + signal for a killed child, or -1 when it did not end
-    // in time.
-    int Wait(int64_t timeoutMs);
-    // What the child wrote to standard error (call after Wait).
-    std::string Stderr();
-    pid_t Pid() const { return pid_; }
+  protected:
+    std::string base_ = dir_.path();       // the test's own temporary folder
+    std::string runtime_ = base_ + "/rt";  // $QM_RUNTIME_DIR
 
   private:
-    Child() = default;
-    pid_t pid_ = -1;
-    int pidfd_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    bool reaped_ = false;
-    int exitCode_ = -1;
-    std::string pending_;
+    qm::test::ScopedEnv xdg_{"XDG_RUNTIME_DIR"};
+    qm::test::ScopedEnv qm_{"QM_RUNTIME_DIR", runtime_};
 };
 
 std::string QmPostPath();
-std::unique_ptr<Child> SpawnQmPost(const std::vector<std::string>& args);
+// qm-post with its standard output and error on pipes; null when it could
+// not be started.
+std::unique_ptr<qm::test::ChildProcess> SpawnQmPost(const std::vector<std::string>& args);
 // Runs qm-post to its end; returns its exit status (-1: did not end in time).
 int RunQmPost(const std::vector<std::string>& args, std::string* err = nullptr,
               std::string* out = nullptr);
@@ -73,6 +53,5 @@ bool MakeStaleSocket(const std::string& path);
 int SendRaw(const std::string& path, const void* data, size_t size);
 // Inode of path, 0 when it does not exist.
 ino_t InodeOf(const std::string& path);
-bool Exists(const std::string& path);
 
 }  // namespace qmtest

@@ -141,9 +141,9 @@ TEST_F(NamedEventTest, TheListenerRemovesItsPathWhenItEnds) {
     auto listener = Listen("e");
     ASSERT_TRUE(listener);
     EXPECT_EQ(listener->Path(), EventPath("e"));
-    EXPECT_TRUE(qmtest::Exists(EventPath("e")));
+    EXPECT_TRUE(qm::test::PathExists(EventPath("e")));
     listener.reset();
-    EXPECT_FALSE(qmtest::Exists(EventPath("e")));
+    EXPECT_FALSE(qm::test::PathExists(EventPath("e")));
 }
 
 TEST_F(NamedEventTest, AStalePathIsReplacedAtOnce) {
@@ -192,7 +192,7 @@ TEST_F(NamedEventTest, AListenerWaitsForAnOwnerInAnotherProcess) {
     ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
     ASSERT_TRUE(old->ReadLine(&line, kWaitMs));
     EXPECT_EQ(line, "set");
-    EXPECT_EQ(old->Wait(kWaitMs), 0);
+    EXPECT_EQ(old->WaitExit(kWaitMs), 0);
 
     ASSERT_TRUE(fresh.Finish(kWaitMs)) << "the new listener did not take the path";
     ASSERT_TRUE(fresh.Result()) << std::strerror(fresh.Error());

@@ -117,7 +117,7 @@ TEST_F(RuntimeDirTest, FallsBackToTmpPerUser) {
     unsetenv("QM_RUNTIME_DIR");
     unsetenv("XDG_RUNTIME_DIR");
     const std::string expected = "/tmp/qm-" + std::to_string(getuid());
-    const bool existed = qmtest::Exists(expected);
+    const bool existed = qm::test::PathExists(expected);
     int err = -1;
     std::string dir = qm::RuntimeDir(&err);
     if (!existed)

@@ -252,9 +252,9 @@ TEST_F(WindowMessageTest, TheSocketFileLivesAsLongAsTheWindow) {
     {
         auto window = MakeWindow(4010);
         ASSERT_TRUE(window);
-        EXPECT_TRUE(qmtest::Exists(SocketPath(4010)));
+        EXPECT_TRUE(qm::test::PathExists(SocketPath(4010)));
     }
-    EXPECT_FALSE(qmtest::Exists(SocketPath(4010)));
+    EXPECT_FALSE(qm::test::PathExists(SocketPath(4010)));
     EXPECT_FALSE(qm::PostMessage(4010, kWmPosNotice, 0, 1));
 }
 
@@ -457,10 +457,10 @@ TEST_F(WindowMessageTest, PostsReachAWindowOfAnotherProcess) {
     EXPECT_EQ(line, Line(UINT32_MAX, UINT64_MAX, INT64_MIN));
     ASSERT_TRUE(child->ReadLine(&line, kWaitMs));
     EXPECT_EQ(line, Line(kWmPosNotice, 0, -1));
-    EXPECT_EQ(child->Wait(kWaitMs), 0) << child->Stderr();
+    EXPECT_EQ(child->WaitExit(kWaitMs), 0) << child->Stderr();
 
     // Its window has gone with it.
-    EXPECT_FALSE(qmtest::Exists(SocketPath(4019)));
+    EXPECT_FALSE(qm::test::PathExists(SocketPath(4019)));
     EXPECT_FALSE(qm::PostMessage(4019, kWmPosNotice, 0, 1));
 }
 

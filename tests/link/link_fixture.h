@@ -25,7 +25,7 @@
 #include "link/link_state.h"
 #include "platform/window_message.h"
 #include "service/qmsdk.h"
-#include "tests/common/test_support.h"
+#include "tests/common/test_site.h"
 
 namespace qm::test {
 
@@ -36,14 +36,9 @@ struct TestPort {
 };
 
 class LinkFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        home_ = std::make_unique<TempDir>();
-        homeEnv_ = std::make_unique<ScopedEnv>("QM_HOME", home_->path());
-        std::filesystem::create_directories(*home_ / "run");
-        chmod((*home_ / "run").c_str(), 0700);
-        runEnv_ = std::make_unique<ScopedEnv>("QM_RUNTIME_DIR", *home_ / "run");
-        cwd_ = std::make_unique<ScopedCwd>(home_->path());
+        home_ = std::make_unique<TestSite>(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kMade);
         std::filesystem::create_directories(*home_ / "TXT/Swap");
         std::filesystem::create_directories(*home_ / "ports");
         int err = 0;
@@ -54,11 +49,9 @@ protected:
     void TearDown() override {
         SDKDeInit();
         for (auto& p : ports_)
-            if (p.master >= 0) close(p.master);
+            if (p.master >= 0)
+                close(p.master);
         window_.reset();
-        cwd_.reset();
-        runEnv_.reset();
-        homeEnv_.reset();
         home_.reset();
     }
 
@@ -107,21 +100,22 @@ protected:
             if (poll(&p, 1, 20) == 1 && (p.revents & POLLIN)) {
                 uint8_t buf[512];
                 ssize_t n = read(master, buf, sizeof buf);
-                if (n > 0) got.insert(got.end(), buf, buf + n);
+                if (n > 0)
+                    got.insert(got.end(), buf, buf + n);
             }
             if (std::search(got.begin(), got.end(), want.begin(), want.end()) != got.end()) {
-                if (seen) *seen = got;
+                if (seen)
+                    *seen = got;
                 return true;
             }
         }
-        if (seen) *seen = got;
+        if (seen)
+            *seen = got;
         return false;
     }
 
     static constexpr WindowHandle kWindow = 77;
-    std::unique_ptr<TempDir> home_;
-    std::unique_ptr<ScopedEnv> homeEnv_, runEnv_;
-    std::unique_ptr<ScopedCwd> cwd_;
+    std::unique_ptr<TestSite> home_;
     std::unique_ptr<MessageWindow> window_;
     std::deque<TestPort> ports_;
     std::vector<int> slaves_;

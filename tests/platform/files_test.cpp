@@ -6,20 +6,20 @@
 
 #include <string>
 
-#include "scratch_dir.h"
+#include "tests/common/test_support.h"
 
 namespace qm {
 namespace {
 
-using platform_test::EnvOverride;
-using platform_test::ReadWholeFile;
-using platform_test::ScratchDir;
-using platform_test::WriteWholeFile;
+using test::ReadBytes;
+using test::ScopedEnv;
+using test::TempDir;
+using test::WriteBytes;
 
 class FilesTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir_.Ok()); }
-    ScratchDir dir_;
+    void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
+    TempDir dir_;
 };
 
 TEST_F(FilesTest, CreateFolderMakesOneLevel) {
@@ -29,17 +29,17 @@ TEST_F(FilesTest, CreateFolderMakesOneLevel) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_TRUE(CreateFolder(dir_ / "Swap"));       // already there as a folder
     EXPECT_FALSE(CreateFolder(dir_ / "TXT/Swap"));  // parent missing
-    ASSERT_TRUE(WriteWholeFile(dir_ / "plain", "x"));
+    ASSERT_TRUE(WriteBytes(dir_ / "plain", "x"));
     EXPECT_FALSE(CreateFolder(dir_ / "plain"));
 }
 
 TEST_F(FilesTest, ListFolderSkipsDotsAndTellsFoldersApart) {
-    ASSERT_TRUE(WriteWholeFile(dir_ / "b.txt", "b"));
-    ASSERT_TRUE(WriteWholeFile(dir_ / "基站.TXT", "s"));
+    ASSERT_TRUE(WriteBytes(dir_ / "b.txt", "b"));
+    ASSERT_TRUE(WriteBytes(dir_ / "基站.TXT", "s"));
     ASSERT_TRUE(CreateFolder(dir_ / "a-folder"));
     ASSERT_EQ(0, symlink((dir_ / "a-folder").c_str(), (dir_ / "c-link").c_str()));
 
-    std::vector<DirEntry> entries = ListFolder(dir_.Path());
+    std::vector<DirEntry> entries = ListFolder(dir_.path());
     ASSERT_EQ(4u, entries.size());
     EXPECT_EQ("a-folder", entries[0].name);
     EXPECT_TRUE(entries[0].isFolder);
@@ -53,9 +53,9 @@ TEST_F(FilesTest, ListFolderSkipsDotsAndTellsFoldersApart) {
 }
 
 TEST_F(FilesTest, DeleteFileRemovesFilesOnly) {
-    ASSERT_TRUE(WriteWholeFile(dir_ / "T1.txt", "x"));
+    ASSERT_TRUE(WriteBytes(dir_ / "T1.txt", "x"));
     EXPECT_TRUE(DeleteFile(dir_ / "T1.txt"));
-    EXPECT_FALSE(ReadWholeFile(dir_ / "T1.txt"));
+    EXPECT_FALSE(ReadBytes(dir_ / "T1.txt"));
     EXPECT_FALSE(DeleteFile(dir_ / "T1.txt"));
     ASSERT_TRUE(CreateFolder(dir_ / "sub"));
     EXPECT_FALSE(DeleteFile(dir_ / "sub"));
@@ -65,66 +65,66 @@ TEST_F(FilesTest, CopyReplacesTheTargetWithEveryByte) {
     std::string bytes;
     for (int i = 0; i < 100000; ++i) bytes.push_back(static_cast<char>(i * 31));
     bytes += std::string("\0\r\n\xD3\xC3", 5);
-    ASSERT_TRUE(WriteWholeFile(dir_ / "from", bytes));
-    ASSERT_TRUE(WriteWholeFile(dir_ / "Bak", std::string(300000, 'z')));
+    ASSERT_TRUE(WriteBytes(dir_ / "from", bytes));
+    ASSERT_TRUE(WriteBytes(dir_ / "Bak", std::string(300000, 'z')));
 
     EXPECT_TRUE(CopyFile(dir_ / "from", dir_ / "Bak"));
-    EXPECT_EQ(bytes, ReadWholeFile(dir_ / "Bak"));
+    EXPECT_EQ(bytes, ReadBytes(dir_ / "Bak"));
     EXPECT_TRUE(CopyFile(dir_ / "from", dir_ / "new"));
-    EXPECT_EQ(bytes, ReadWholeFile(dir_ / "new"));
+    EXPECT_EQ(bytes, ReadBytes(dir_ / "new"));
     EXPECT_TRUE(CopyFile(dir_ / "from", dir_ / "from2"));
 
-    ASSERT_TRUE(WriteWholeFile(dir_ / "empty", ""));
+    ASSERT_TRUE(WriteBytes(dir_ / "empty", ""));
     EXPECT_TRUE(CopyFile(dir_ / "empty", dir_ / "new"));
-    EXPECT_EQ("", ReadWholeFile(dir_ / "new"));
+    EXPECT_EQ("", ReadBytes(dir_ / "new"));
 }
 
 TEST_F(FilesTest, CopyFailuresLeaveTheSourceAlone) {
-    ASSERT_TRUE(WriteWholeFile(dir_ / "from", "keep me"));
+    ASSERT_TRUE(WriteBytes(dir_ / "from", "keep me"));
     EXPECT_FALSE(CopyFile(dir_ / "from", dir_ / "from"));
     ASSERT_EQ(0, symlink((dir_ / "from").c_str(), (dir_ / "alias").c_str()));
     EXPECT_FALSE(CopyFile(dir_ / "from", dir_ / "alias"));
-    EXPECT_EQ("keep me", ReadWholeFile(dir_ / "from"));
+    EXPECT_EQ("keep me", ReadBytes(dir_ / "from"));
 
     EXPECT_FALSE(CopyFile(dir_ / "missing", dir_ / "to"));
-    EXPECT_FALSE(ReadWholeFile(dir_ / "to"));
+    EXPECT_FALSE(ReadBytes(dir_ / "to"));
     EXPECT_FALSE(CopyFile(dir_ / "from", dir_ / "no-folder/to"));
     ASSERT_TRUE(CreateFolder(dir_ / "sub"));
     EXPECT_FALSE(CopyFile(dir_ / "sub", dir_ / "to"));
 }
 
 TEST_F(FilesTest, FindFileIgnoringCase) {
-    ASSERT_TRUE(WriteWholeFile(dir_ / "BT.TXT", "upper"));
-    EXPECT_EQ("BT.TXT", FindFileIgnoringCase(dir_.Path(), "BT.txt"));
-    EXPECT_EQ("BT.TXT", FindFileIgnoringCase(dir_.Path(), "bt.txt"));
-    EXPECT_EQ("BT.TXT", FindFileIgnoringCase(dir_.Path(), "BT.TXT"));
+    ASSERT_TRUE(WriteBytes(dir_ / "BT.TXT", "upper"));
+    EXPECT_EQ("BT.TXT", FindFileIgnoringCase(dir_.path(), "BT.txt"));
+    EXPECT_EQ("BT.TXT", FindFileIgnoringCase(dir_.path(), "bt.txt"));
+    EXPECT_EQ("BT.TXT", FindFileIgnoringCase(dir_.path(), "BT.TXT"));
 
-    ASSERT_TRUE(WriteWholeFile(dir_ / "BT.txt", "exact"));
-    EXPECT_EQ("BT.txt", FindFileIgnoringCase(dir_.Path(), "BT.txt"));
-    EXPECT_EQ("BT.TXT", FindFileIgnoringCase(dir_.Path(), "BT.TXT"));
+    ASSERT_TRUE(WriteBytes(dir_ / "BT.txt", "exact"));
+    EXPECT_EQ("BT.txt", FindFileIgnoringCase(dir_.path(), "BT.txt"));
+    EXPECT_EQ("BT.TXT", FindFileIgnoringCase(dir_.path(), "BT.TXT"));
 
     // Only ASCII letters fold; the Chinese part must match byte for byte.
-    ASSERT_TRUE(WriteWholeFile(dir_ / "基站.txt", "s"));
-    EXPECT_EQ("基站.txt", FindFileIgnoringCase(dir_.Path(), "基站.TXT"));
-    EXPECT_EQ("", FindFileIgnoringCase(dir_.Path(), "点菜机.TXT"));
+    ASSERT_TRUE(WriteBytes(dir_ / "基站.txt", "s"));
+    EXPECT_EQ("基站.txt", FindFileIgnoringCase(dir_.path(), "基站.TXT"));
+    EXPECT_EQ("", FindFileIgnoringCase(dir_.path(), "点菜机.TXT"));
 
-    EXPECT_EQ("", FindFileIgnoringCase(dir_.Path(), "BT.TX"));
-    EXPECT_EQ("", FindFileIgnoringCase(dir_.Path(), ""));
-    EXPECT_EQ("", FindFileIgnoringCase(dir_.Path(), "../BT.TXT"));
+    EXPECT_EQ("", FindFileIgnoringCase(dir_.path(), "BT.TX"));
+    EXPECT_EQ("", FindFileIgnoringCase(dir_.path(), ""));
+    EXPECT_EQ("", FindFileIgnoringCase(dir_.path(), "../BT.TXT"));
     EXPECT_EQ("", FindFileIgnoringCase(dir_ / "missing", "BT.txt"));
 }
 
 TEST_F(FilesTest, ProgramDirFollowsQmHome) {
     {
-        EnvOverride home("QM_HOME", "/opt/qm/");
+        ScopedEnv home("QM_HOME", "/opt/qm/");
         EXPECT_EQ("/opt/qm", ProgramDir());
     }
     {
-        EnvOverride home("QM_HOME", "/opt/qm");
+        ScopedEnv home("QM_HOME", "/opt/qm");
         EXPECT_EQ("/opt/qm", ProgramDir());
     }
     {
-        EnvOverride home("QM_HOME", "/");
+        ScopedEnv home("QM_HOME", "/");
         EXPECT_EQ("/", ProgramDir());
     }
 }
@@ -137,11 +137,11 @@ TEST_F(FilesTest, ProgramDirIsTheExecutablesFolderWithoutQmHome) {
     std::string expected = path.substr(0, path.rfind('/'));
 
     {
-        EnvOverride home("QM_HOME", nullptr);
+        ScopedEnv home("QM_HOME", nullptr);
         EXPECT_EQ(expected, ProgramDir());
     }
     {
-        EnvOverride home("QM_HOME", "");
+        ScopedEnv home("QM_HOME", "");
         EXPECT_EQ(expected, ProgramDir());
     }
     EXPECT_NE('/', expected.back());

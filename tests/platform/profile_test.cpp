@@ -4,24 +4,24 @@
 
 #include <string>
 
-#include "scratch_dir.h"
+#include "tests/common/test_support.h"
 
 namespace qm {
 namespace {
 
-using platform_test::ScratchDir;
-using platform_test::WriteWholeFile;
+using test::TempDir;
+using test::WriteBytes;
 
 class ProfileTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir_.Ok()); }
+    void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
     // Writes QM.ini with the given text and reads CONFIG/key from it.
     uint32_t Read(const std::string& text, const char* key, uint32_t def = 77) {
-        EXPECT_TRUE(WriteWholeFile(Ini(), text));
+        EXPECT_TRUE(WriteBytes(Ini(), text));
         return ReadProfileInt(Ini(), "CONFIG", key, def);
     }
     std::string Ini() const { return dir_ / "QM.ini"; }
-    ScratchDir dir_;
+    TempDir dir_;
 };
 
 TEST_F(ProfileTest, MissingFileSectionOrKeyGivesTheDefault) {

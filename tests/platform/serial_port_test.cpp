@@ -18,13 +18,13 @@
 
 #include "platform/clock.h"
 #include "platform/event.h"
-#include "scratch_dir.h"
+#include "tests/common/test_support.h"
 
 namespace qm {
 namespace {
 
-using platform_test::ScratchDir;
-using platform_test::WriteWholeFile;
+using test::TempDir;
+using test::WriteBytes;
 
 constexpr uint32_t kPatienceMs = 10000;
 
@@ -37,7 +37,7 @@ std::vector<uint8_t> Pattern(size_t n) {
 class SerialPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(home_.Ok());
+        ASSERT_FALSE(home_.path().empty());
         ASSERT_EQ(0, mkdir((home_ / "ports").c_str(), 0755));
         ASSERT_EQ(0, openpty(&master_, &slave_, nullptr, nullptr, nullptr));
         ASSERT_EQ(0, fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK));
@@ -60,7 +60,7 @@ class SerialPortTest : public ::testing::Test {
 
     std::unique_ptr<SerialPort> OpenCom3() {
         int err = -1;
-        auto port = SerialPort::Open("COM3", home_.Path(), &err);
+        auto port = SerialPort::Open("COM3", home_.path(), &err);
         EXPECT_TRUE(port) << "errno " << err;
         EXPECT_EQ(port ? 0 : err, err);
         return port;
@@ -102,7 +102,7 @@ class SerialPortTest : public ::testing::Test {
         return got;
     }
 
-    ScratchDir home_;
+    TempDir home_;
     int master_ = -1;
     int slave_ = -1;
     std::string slavePath_;
@@ -140,7 +140,7 @@ TEST_F(SerialPortTest, SecondOpenIsRefusedUntilTheFirstCloses) {
     ASSERT_TRUE(first);
 
     int err = 0;
-    EXPECT_EQ(nullptr, SerialPort::Open("COM3", home_.Path(), &err));
+    EXPECT_EQ(nullptr, SerialPort::Open("COM3", home_.path(), &err));
     EXPECT_EQ(EBUSY, err);
 
     // The refused open must not have disturbed the holder's line.
@@ -271,33 +271,33 @@ TEST_F(SerialPortTest, WriteWaitingForRoomEndsAtHangUp) {
 
 TEST_F(SerialPortTest, OpenFailureReportsErrno) {
     // A regular file is no terminal: the exclusivity request fails.
-    ASSERT_TRUE(WriteWholeFile(home_ / "ports/COM5", "not a tty"));
+    ASSERT_TRUE(WriteBytes(home_ / "ports/COM5", "not a tty"));
     int err = 0;
-    EXPECT_EQ(nullptr, SerialPort::Open("COM5", home_.Path(), &err));
+    EXPECT_EQ(nullptr, SerialPort::Open("COM5", home_.path(), &err));
     EXPECT_EQ(ENOTTY, err);
 
     // A mapping to an unplugged adapter fails; it does not fall back to the
     // built-in port of the same number.
     ASSERT_EQ(0, symlink("/dev/qm-no-such-adapter", (home_ / "ports/COM1").c_str()));
     err = 0;
-    EXPECT_EQ(nullptr, SerialPort::Open("COM1", home_.Path(), &err));
+    EXPECT_EQ(nullptr, SerialPort::Open("COM1", home_.path(), &err));
     EXPECT_EQ(ENOENT, err);
 
     err = 0;
-    EXPECT_EQ(nullptr, SerialPort::Open("LPT1", home_.Path(), &err));
+    EXPECT_EQ(nullptr, SerialPort::Open("LPT1", home_.path(), &err));
     EXPECT_EQ(ENOENT, err);
 }
 
 class ResolvePortPathTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(home_.Ok());
+        ASSERT_FALSE(home_.path().empty());
         ASSERT_EQ(0, mkdir((home_ / "ports").c_str(), 0755));
     }
     std::string Resolve(const char* name, int* err) {
-        return ResolvePortPath(name, home_.Path(), err);
+        return ResolvePortPath(name, home_.path(), err);
     }
-    ScratchDir home_;
+    TempDir home_;
 };
 
 TEST_F(ResolvePortPathTest, PortsFolderEntryComesFirst) {
@@ -329,13 +329,13 @@ TEST_F(ResolvePortPathTest, OtherNamesAreNotFound) {
         EXPECT_EQ(ENOENT, err) << name;
     }
     int err = 0;
-    EXPECT_EQ("", ResolvePortPath(nullptr, home_.Path(), &err));
+    EXPECT_EQ("", ResolvePortPath(nullptr, home_.path(), &err));
     EXPECT_EQ(ENOENT, err);
-    EXPECT_EQ("", ResolvePortPath("LPT1", home_.Path(), nullptr));
+    EXPECT_EQ("", ResolvePortPath("LPT1", home_.path(), nullptr));
 }
 
 TEST_F(ResolvePortPathTest, NameNeverLeavesThePortsFolder) {
-    ASSERT_TRUE(WriteWholeFile(home_ / "QM", "x"));
+    ASSERT_TRUE(WriteBytes(home_ / "QM", "x"));
     int err = 0;
     EXPECT_EQ("", Resolve("../QM", &err));
     EXPECT_EQ(ENOENT, err);
@@ -349,13 +349,13 @@ TEST_F(ResolvePortPathTest, SixByteNameWithoutNul) {
     auto name = std::make_unique<char[]>(6);
     std::memcpy(name.get(), "COM123", 6);
     int err = -1;
-    EXPECT_EQ("/dev/ttyS122", ResolvePortPath(name.get(), home_.Path(), &err));
+    EXPECT_EQ("/dev/ttyS122", ResolvePortPath(name.get(), home_.path(), &err));
     EXPECT_EQ(0, err);
 
     // Bytes after the sixth are not part of the name.
     ASSERT_EQ(0, symlink("/dev/null", (home_ / "ports/BASE12").c_str()));
     const char field[8] = {'B', 'A', 'S', 'E', '1', '2', 'X', 'Y'};
-    EXPECT_EQ(home_ / "ports/BASE12", ResolvePortPath(field, home_.Path(), &err));
+    EXPECT_EQ(home_ / "ports/BASE12", ResolvePortPath(field, home_.path(), &err));
 }
 
 }  // namespace

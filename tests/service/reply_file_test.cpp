@@ -12,8 +12,8 @@
 
 namespace {
 
+using qm::test::WriteBytes;
 using qmtest::ServiceTest;
-using qmtest::WriteBytes;
 
 constexpr uint8_t kUntouched = 0xEE;
 constexpr size_t kBuffer = 5000;
