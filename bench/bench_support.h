@@ -276,6 +276,19 @@ inline bool TakeIntOption(int& argc, char** argv, const char* name, long* value)
     return true;
 }
 
+// Takes "--name VALUE" out of argv; false when it is not there.
+inline bool TakeStringOption(int& argc, char** argv, const char* name, std::string* value) {
+    const std::string flag = std::string("--") + name;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (flag != argv[i]) continue;
+        *value = argv[i + 1];
+        for (int j = i; j + 2 < argc; ++j) argv[j] = argv[j + 2];
+        argc -= 2;
+        return true;
+    }
+    return false;
+}
+
 inline bool TakeFlag(int& argc, char** argv, const char* name) {
     const std::string flag = std::string("--") + name;
     for (int i = 1; i < argc; ++i) {

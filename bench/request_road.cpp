@@ -264,14 +264,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (!TakeIntOption(argc, argv, "reps", &g_reps))
         return 2;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--qm") != 0)
-            continue;
-        g_program = argv[i + 1];
-        for (int j = i; j + 2 < argc; ++j) argv[j] = argv[j + 2];
-        argc -= 2;
-        break;
-    }
+    TakeStringOption(argc, argv, "qm", &g_program);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 2;
     PrintMachine("start");

@@ -15,22 +15,14 @@ constexpr uint32_t kDwellPause = 50;
 // Rounds the beacon stays on a terminal sending a multi-fragment request.
 constexpr uint32_t kMaxHoldRounds = 10;
 
-// The writer takes a frame within its 10 ms pause; anything longer means
-// the port is stuck, and the beacon goes on rather than wait on it.
-constexpr uint32_t kBeaconWriteLimit = 1000;
-
-// Queues the beacon and waits until it has been written. False when the
-// link is stopping.
-bool SendBeacon(Link& link, StationLink& station, TerminalLink& terminal) {
+void SendBeacon(StationLink& station, TerminalLink& terminal) {
     auto frame = terminal.pendingShortMessages > 0
                      ? BuildControlFrame(terminal.dcbId, kCmdShortMessageBeacon)
                      : BuildBeaconFrame(terminal.dcbId);
-    if (!frame) return true;
+    if (!frame) return;
     terminal.ack.Reset();
-    station.beaconWritten.Reset();
-    AppendFrame(station, *frame, &station.beaconWritten);
+    AppendFrame(station, *frame);
     station.wake.Set();
-    return WaitAny({&link.stop, &station.beaconWritten}, kBeaconWriteLimit) != 0;
 }
 
 }  // namespace
@@ -42,14 +34,15 @@ void BeaconThread(Link& link, StationLink& station) {
         if (WaitAny({&link.stop, &link.run}, kInfinite) != 1) return;
         if (position >= station.terminals.size()) position = 0;
         TerminalLink& terminal = *station.terminals[position];
-        // The dwell counts from the beacon on the line, so the terminal has
-        // the whole BeaconInterVal to answer.
-        if (!SendBeacon(link, station, terminal)) return;
+        SendBeacon(station, terminal);
 
-        // Dwell while the terminal keeps sending.
-        for (;;) {
+        // Dwell while the terminal keeps sending. The first wait also covers
+        // the writer's pause before the beacon reaches the line, so that the
+        // terminal has the whole BeaconInterVal to answer.
+        for (bool first = true;; first = false) {
             terminal.activity.Reset();
-            int r = WaitAny({&link.stop, &terminal.activity}, Params().beaconInterval);
+            const uint32_t wait = Params().beaconInterval + (first ? kWritePause : 0);
+            int r = WaitAny({&link.stop, &terminal.activity}, wait);
             if (r == 0) return;
             if (r != 1) break;
             SleepMs(kDwellPause);

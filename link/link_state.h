@@ -37,13 +37,6 @@ inline constexpr size_t kMessageBufferSize = 5000;
 // the oldest frame with a log line rather than grow without bound.
 inline constexpr size_t kHandOffDepth = 64;
 
-// One frame in a station's transmit queue. `written`, when given, is set by
-// the writer once the frame has been handed to the port.
-struct TxEntry {
-    Frame frame;
-    Event* written = nullptr;
-};
-
 struct TerminalLink {
     TerminalLink(uint8_t id) : dcbId(id) {}
 
@@ -66,15 +59,12 @@ struct StationLink {
     std::unique_ptr<SerialPort> port;
     Event frameReady{Event::Mode::kAutoReset, false};
     Event wake{Event::Mode::kAutoReset, false};
-    // Set when the beacon just queued has been written: the beacon's dwell
-    // counts from the moment the terminal can hear the poll.
-    Event beaconWritten{Event::Mode::kAutoReset, false};
 
     std::mutex portLock;     // around every write to and read from the port
     std::mutex queueLock;    // guards txQueue
     std::mutex receiveLock;  // guards assembler and handOff
 
-    std::deque<TxEntry> txQueue;
+    std::deque<Frame> txQueue;
     FrameAssembler assembler;
     std::deque<Frame> handOff;
 

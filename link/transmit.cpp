@@ -63,10 +63,10 @@ bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const uint8_t
 
 }  // namespace
 
-bool AppendFrame(StationLink& station, const Frame& frame, Event* written) {
+bool AppendFrame(StationLink& station, const Frame& frame) {
     if (frame.length == 0 || frame.length > kMaxFrame) return false;
     std::lock_guard<std::mutex> hold(station.queueLock);
-    station.txQueue.push_back(TxEntry{frame, written});
+    station.txQueue.push_back(frame);
     return true;
 }
 

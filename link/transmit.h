@@ -13,13 +13,15 @@ namespace qm {
 // Wait for one acknowledgement of a sent frame; the terminal answers well
 // within it on a healthy link.
 inline constexpr uint32_t kAckWait = 500;
+// Every write waits this long under the port lock: base stations need a gap
+// between frames to turn their radio around.
+inline constexpr uint32_t kWritePause = 10;
 inline constexpr uint32_t kPageSize = 200;
 inline constexpr uint32_t kFragmentsPerPage = 4;
 
 // Appends a copy of the frame to the station's queue. Frames are at most
 // 255 bytes by construction; anything claiming more is refused.
-// `written` (optional) is set once the writer has handed the frame to the port.
-bool AppendFrame(StationLink& station, const Frame& frame, Event* written = nullptr);
+bool AppendFrame(StationLink& station, const Frame& frame);
 
 // Queues a control frame (acknowledgement 0x01, checksum error 0x02) to the
 // terminal and wakes the writer. Never waits.

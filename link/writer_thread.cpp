@@ -2,16 +2,13 @@
 // transmit queue frame by frame.
 #include "link/packet_log.h"
 #include "link/station_threads.h"
+#include "link/transmit.h"
 #include "platform/clock.h"
 
 namespace qm {
 namespace {
 
-// Every write waits this long under the port lock: base stations need a gap
-// between frames to turn their radio around.
-constexpr uint32_t kWritePause = 10;
-
-bool TakeHead(StationLink& station, TxEntry* out) {
+bool TakeHead(StationLink& station, Frame* out) {
     std::lock_guard<std::mutex> hold(station.queueLock);
     if (station.txQueue.empty()) return false;
     *out = station.txQueue.front();
@@ -22,14 +19,13 @@ bool TakeHead(StationLink& station, TxEntry* out) {
 }  // namespace
 
 void WriterThread(Link& link, StationLink& station) {
-    TxEntry entry;
+    Frame frame;
     for (;;) {
-        if (!TakeHead(station, &entry)) {
+        if (!TakeHead(station, &frame)) {
             if (WaitAny({&link.stop, &station.wake}, kInfinite) != 1) return;
             continue;
         }
         if (link.stop.IsSet()) return;
-        const Frame& frame = entry.frame;
         {
             std::lock_guard<std::mutex> hold(station.portLock);
             SleepMs(kWritePause);
@@ -37,9 +33,6 @@ void WriterThread(Link& link, StationLink& station) {
             // gives up only when the link stops or the port fails.
             station.port->Write(frame.bytes.data(), frame.length, link.stop);
         }
-        // Set even when the write failed: whoever waits must not wait for
-        // a port that has gone.
-        if (entry.written) entry.written->Set();
         LogPacket(1, frame.bytes.data(), frame.length);
     }
 }
