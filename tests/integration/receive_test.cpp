@@ -53,6 +53,26 @@ TEST_F(Receive, ASingleFragmentRequestSentTwicePostsTwoNotices) {
     EXPECT_EQ(second->data, Text("0012"));
 }
 
+TEST_F(Receive, TwoCompleteFramesInOneReadAreBothHandled) {
+    Start({{"COM3", {4, 5}}});
+    Term("COM3", 4).SetSilent(true);
+    Term("COM3", 5).SetSilent(true);
+    // Two whole requests from two terminals arrive in one write, so the
+    // reader finds both in one read.
+    Bytes both = devsim::DataFrame(4, 0x0D, 1, 1, Text("0004"));
+    Bytes second = devsim::DataFrame(5, 0x0D, 1, 1, Text("0005"));
+    both.insert(both.end(), second.begin(), second.end());
+    sim_->FindStation("COM3")->InjectRaw(both);
+    auto first = NextRequest(3000);
+    auto next = NextRequest(3000);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(first->record.dcbId, 4);
+    EXPECT_EQ(first->data, Text("0004"));
+    EXPECT_EQ(next->record.dcbId, 5);
+    EXPECT_EQ(next->data, Text("0005"));
+}
+
 TEST_F(Receive, AWrongChecksumDrawsExactlyOneChecksumError) {
     Start({{"COM3", {4}}});
     devsim::Terminal& t = Term("COM3", 4);
