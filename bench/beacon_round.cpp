@@ -192,9 +192,5 @@ int main(int argc, char** argv) {
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    PrintMachine("end");
-    return 0;
+    return RunAndSummarise(PrintSummary);
 }

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -280,7 +282,8 @@ inline bool TakeIntOption(int& argc, char** argv, const char* name, long* value)
 inline bool TakeStringOption(int& argc, char** argv, const char* name, std::string* value) {
     const std::string flag = std::string("--") + name;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (flag != argv[i]) continue;
+        if (flag != argv[i])
+            continue;
         *value = argv[i + 1];
         for (int j = i; j + 2 < argc; ++j) argv[j] = argv[j + 2];
         argc -= 2;
@@ -299,6 +302,16 @@ inline bool TakeFlag(int& argc, char** argv, const char* name) {
         return true;
     }
     return false;
+}
+
+// Runs the registered benchmarks, then the program's own summary, and
+// closes with the machine's load. The exit status of every bench program.
+inline int RunAndSummarise(void (*summary)()) {
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    summary();
+    PrintMachine("end");
+    return 0;
 }
 
 }  // namespace qm::bench

@@ -341,10 +341,6 @@ struct BeaconCounter {
     }
 };
 
-WindowHandle g_managerWindow = 0;
-bool AskToClose(pid_t) {
-    return PostMessage(g_managerWindow, kWmClose, 0, 0);
-}
 
 void BM_IdleCostProgram(benchmark::State& state) {
     ProgramFolder home;
@@ -389,7 +385,7 @@ void BM_IdleCostProgram(benchmark::State& state) {
         state.SkipWithError("the manager did not announce its window");
         return;
     }
-    g_managerWindow = static_cast<WindowHandle>(hello.lParam);
+    const auto managerWindow = static_cast<WindowHandle>(hello.lParam);
 
     CostFigures f;
     f.what = "qm program, silent terminals";
@@ -412,7 +408,7 @@ void BM_IdleCostProgram(benchmark::State& state) {
         f.memory = ReadMemory(std::to_string(manager.Pid()));
         state.SetIterationTime(f.seconds);
     }
-    const bool clean = manager.Stop(AskToClose);
+    const bool clean = manager.Stop(managerWindow);
     sim.Stop();
     if (!up || f.seconds <= 0) {
         state.SkipWithError("the manager ended early");
@@ -476,9 +472,5 @@ int main(int argc, char** argv) {
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    PrintMachine("end");
-    return 0;
+    return RunAndSummarise(PrintSummary);
 }

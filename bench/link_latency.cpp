@@ -227,9 +227,5 @@ int main(int argc, char** argv) {
             ->UseManualTime()
             ->Unit(benchmark::kMicrosecond);
     }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    PrintMachine("end");
-    return 0;
+    return RunAndSummarise(PrintSummary);
 }

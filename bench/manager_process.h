@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "app/qm_dlg.h"
 #include "bench/bench_support.h"
+#include "platform/window_message.h"
 
 extern char** environ;
 
@@ -72,20 +74,21 @@ class ManagerProcess {
             exitFd_ = -1;
         }
     }
-    ~ManagerProcess() { Stop(nullptr); }
+    ~ManagerProcess() { Stop(0); }
     ManagerProcess(const ManagerProcess&) = delete;
     ManagerProcess& operator=(const ManagerProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
     pid_t Pid() const { return pid_; }
 
-    // Ends the manager: by the close message when given its window, then by
-    // SIGTERM, then SIGKILL, each with a bounded wait. True when it ended by
-    // itself with status 0.
-    bool Stop(bool (*askToClose)(pid_t)) {
+    // Ends the manager: by the close message to its window when one is
+    // given (0: none), then by SIGTERM, then SIGKILL, each with a bounded
+    // wait. True when it ended by itself with status 0.
+    bool Stop(qm::WindowHandle window) {
         if (pid_ <= 0)
             return false;
-        bool clean = askToClose && askToClose(pid_) && WaitExit(kCloseWaitMs);
+        bool clean =
+            window != 0 && qm::PostMessage(window, qm::kWmClose, 0, 0) && WaitExit(kCloseWaitMs);
         if (!clean) {
             kill(pid_, SIGTERM);
             if (!WaitExit(kCloseWaitMs))

@@ -161,9 +161,5 @@ int main(int argc, char** argv) {
         ->Iterations(g_reps + kWarmUp)
         ->UseManualTime()
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    PrintMachine("end");
-    return 0;
+    return RunAndSummarise(PrintSummary);
 }

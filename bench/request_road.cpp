@@ -96,11 +96,6 @@ int64_t AwaitNotice(MessageWindow& window, uint32_t message, int64_t lParam, uin
     }
 }
 
-WindowHandle g_managerWindow = 0;
-
-bool AskToClose(pid_t) {
-    return PostMessage(g_managerWindow, kWmClose, 0, 0);
-}
 
 void BM_RequestRoad(benchmark::State& state) {
     ProgramFolder home;
@@ -137,7 +132,7 @@ void BM_RequestRoad(benchmark::State& state) {
         state.SkipWithError("the manager did not announce its window");
         return;
     }
-    g_managerWindow = static_cast<WindowHandle>(hello.lParam);
+    const auto managerWindow = static_cast<WindowHandle>(hello.lParam);
 
     const std::string requestPath = home / ("TXT/T" + std::to_string(kHost) + ".txt");
     const std::string replyPath = home / ("TXT/R" + std::to_string(kHost) + ".txt");
@@ -169,7 +164,7 @@ void BM_RequestRoad(benchmark::State& state) {
             break;
         }
         const int64_t postAtUs = NowUs();
-        if (!PostMessage(g_managerWindow, WM_POS_NOTICE, 0, kHost)) {
+        if (!PostMessage(managerWindow, WM_POS_NOTICE, 0, kHost)) {
             state.SkipWithError("cannot post the reply notice");
             break;
         }
@@ -207,7 +202,7 @@ void BM_RequestRoad(benchmark::State& state) {
     RoadFigures f;
     f.memory = ReadMemory(std::to_string(manager.Pid()));
     f.managerCpuMs = static_cast<double>(ProcessCpuUs(manager.Pid())) / 1000.0;
-    const bool clean = manager.Stop(AskToClose);
+    const bool clean = manager.Stop(managerWindow);
     sim.Stop();
     if (state.error_occurred())
         return;
@@ -272,9 +267,5 @@ int main(int argc, char** argv) {
         ->Iterations(g_reps + kWarmUp)
         ->UseManualTime()
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    PrintMachine("end");
-    return 0;
+    return RunAndSummarise(PrintSummary);
 }
