@@ -42,8 +42,7 @@ void SendClockReply(Link& link, StationLink& station, uint8_t terminalPos) {
     if (unset) title.fill(' ');
     std::copy(title.begin(), title.end(), payload.begin() + kClockStampLength);
 
-    terminal.pageIndex = 0;
-    terminal.fragmentTotal = 1;
+    terminal.BeginReply(kCmdClock, 1);
     auto frame = BuildDataFrame(terminal.dcbId, kCmdClock, 1, 1, payload);
     if (!frame) {
         if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
@@ -54,33 +53,56 @@ void SendClockReply(Link& link, StationLink& station, uint8_t terminalPos) {
 
 void StartPaging(Link& link, StationLink& station, uint8_t terminalPos, bool forward) {
     TerminalLink& terminal = *station.terminals[terminalPos];
-    const uint32_t page = terminal.pageIndex;
-    if (forward) {
-        uint32_t total = terminal.fragmentTotal;
-        uint32_t lastPage = total == 0 ? 0 : (total - 1) / kFragmentsPerPage;
-        if (page >= lastPage) return;  // no further page
-    } else if (page == 0) {
-        return;
+    {
+        std::lock_guard<std::mutex> hold(terminal.replyLock);
+        ReplyState& reply = terminal.reply;
+        // One page at a time: a request that comes while a page is going out
+        // is ignored, as the terminal asks again once it has that page.
+        if (reply.pagesSending > 0)
+            return;
+        const uint32_t total = reply.fragmentTotal;
+        const uint32_t lastPage = total == 0 ? 0 : (total - 1) / kFragmentsPerPage;
+        if (forward ? reply.pageIndex >= lastPage : reply.pageIndex == 0)
+            return;
+        reply.savedPageIndex = reply.pageIndex;
+        reply.pageIndex = forward ? reply.pageIndex + 1 : reply.pageIndex - 1;
+        ++reply.pagesSending;
     }
     terminal.idle.Reset();
-    terminal.savedPageIndex = page;
-    terminal.pageIndex = forward ? page + 1 : page - 1;
     SendDataFrame(link, station.position, terminalPos, true);
+}
+
+// Drops a fragment that cannot belong to the request being reassembled.
+void DropFragment(StationLink& station, TerminalLink& terminal) {
+    if (LogEnabled(kLogErrors))
+        AppLog("Fragment out of order, dropped", station.hostId, terminal.dcbId);
 }
 
 void Reassemble(Link& link, StationLink& station, TerminalLink& terminal, const Frame& f) {
     const std::span<const uint8_t> frame = f.view();
-    const uint8_t total = DataFragmentTotal(frame);
+    const StationLink::MessageOwner owner{terminal.dcbId, frame[3], DataFragmentTotal(frame)};
     const uint8_t k = DataFragmentNumber(frame);
     const std::span<const uint8_t> payload = DataPayload(frame);
 
     if (k == 1) {
+        station.messageOwner = owner;
+        station.messagePosted = false;
         station.messageLength = 0;
         station.messageOverflow = false;
         station.lastFragment = 0;
         station.holdFlag = 1;
+    } else if (station.messageOwner != owner) {
+        DropFragment(station, terminal);
+        return;
     }
-    if (k == station.lastFragment + 1) {
+    if (station.messagePosted) {
+        // Only the last fragment comes again after the request went out: the
+        // terminal did not get its reply and asks once more.
+        if (k != owner.total) {
+            DropFragment(station, terminal);
+            return;
+        }
+    } else if (k == station.lastFragment + 1) {
         if (station.messageLength + payload.size() > kMessageBufferSize) {
             // Longer than any request the terminals send: drop it whole
             // rather than hand the back-end a truncated order.
@@ -92,18 +114,30 @@ void Reassemble(Link& link, StationLink& station, TerminalLink& terminal, const 
             station.messageLength += static_cast<uint32_t>(payload.size());
         }
         station.lastFragment = k;
+    } else if (k > station.lastFragment) {
+        // A fragment missed: what follows can never make the request whole.
+        DropFragment(station, terminal);
+        if (k != owner.total)
+            return;
+        station.messageOwner.reset();
     }
-    if (k != total) return;
+    // A repeat of a fragment already stored was acknowledged again; nothing
+    // more to do until the last one.
+    if (k != owner.total)
+        return;
     station.holdFlag = 0;
     station.lastFragment = 0;
-    if (station.messageOverflow) {
+    if (!station.messageOwner || station.messageOverflow) {
+        station.messageOwner.reset();
         station.messageOverflow = false;
         station.messageLength = 0;
         return;
     }
+    station.messagePosted = true;
     // The beacon now waits on this terminal until the reply has gone out.
     terminal.idle.Reset();
-    PostRequest(link, station, terminal, frame[3], {station.message.data(), station.messageLength});
+    PostRequest(link, station, terminal, owner.command,
+                {station.message.data(), station.messageLength});
 }
 
 void HandleFrame(Link& link, StationLink& station, const Frame& f) {

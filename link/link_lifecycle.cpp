@@ -1,5 +1,6 @@
 // Start and stop of the link: the station table, the serial ports and the
 // four threads of every opened base station.
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,13 @@ namespace qm {
 namespace {
 
 std::unique_ptr<Link> g_link;
+
+// Calls of the service API inside the link. The link is freed only once
+// none is left, and none enters while a stop is under way.
+std::mutex g_callLock;
+std::condition_variable g_callsLeft;
+uint32_t g_calls = 0;     // guarded by g_callLock
+bool g_stopping = false;  // guarded by g_callLock
 std::atomic<MessageBoxFunction> g_messageBox{nullptr};
 
 constexpr const char* kDownloadFileNames[kDownloadFileCount] = {
@@ -44,6 +52,22 @@ int OpenStationPort(Link& link, const _DEVINFO& entry, StationLink& station) {
 }  // namespace
 
 Link* CurrentLink() { return g_link.get(); }
+
+LinkCall::LinkCall() {
+    std::lock_guard<std::mutex> hold(g_callLock);
+    if (!g_link || g_stopping)
+        return;
+    link_ = g_link.get();
+    ++g_calls;
+}
+
+LinkCall::~LinkCall() {
+    if (!link_)
+        return;
+    std::lock_guard<std::mutex> hold(g_callLock);
+    if (--g_calls == 0)
+        g_callsLeft.notify_all();
+}
 
 void SetMessageBoxFunction(MessageBoxFunction fn) { g_messageBox = fn; }
 
@@ -81,7 +105,10 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
     }
     if (link->stations.empty()) return 0;
 
-    g_link = std::move(link);
+    {
+        std::lock_guard<std::mutex> hold(g_callLock);
+        g_link = std::move(link);
+    }
     Link& l = *g_link;
     for (auto& sp : l.stations) {
         StationLink& s = *sp;
@@ -100,11 +127,21 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
 }
 
 void StopLink() {
-    if (!g_link) return;
+    {
+        std::lock_guard<std::mutex> hold(g_callLock);
+        if (!g_link)
+            return;
+        g_stopping = true;
+    }
     Link& l = *g_link;
     l.run.Reset();
     SleepMs(kStopPause);
+    // A call waiting for an acknowledgement ends at the stop event.
     l.stop.Set();
+    {
+        std::unique_lock<std::mutex> hold(g_callLock);
+        g_callsLeft.wait(hold, [] { return g_calls == 0; });
+    }
     SleepMs(kStopPause);
     for (auto& s : l.stations) {
         for (std::thread* t : {&s->writer, &s->beacon, &s->handler, &s->reader})
@@ -113,7 +150,9 @@ void StopLink() {
     // Workers wait on the stop event too; after this nothing uses the
     // stations any more, and the ports, queues and events can go.
     l.workers.JoinAll();
+    std::lock_guard<std::mutex> hold(g_callLock);
     g_link.reset();
+    g_stopping = false;
 }
 
 uint8_t FindStation(Link& link, uint8_t hostId) {

@@ -17,6 +17,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,20 +38,57 @@ inline constexpr size_t kMessageBufferSize = 5000;
 // the oldest frame with a log line rather than grow without bound.
 inline constexpr size_t kHandOffDepth = 64;
 
+// The reply a terminal is being sent. Written by SDKSendData, by the paging
+// steps of the frame handler and by the page senders, so it changes only as a
+// whole, under the terminal's reply lock.
+struct ReplyState {
+    uint8_t command = 0;          // command of the reply
+    uint32_t pageIndex = 0;       // page being sent or last sent
+    uint32_t fragmentTotal = 0;   // fragments of the whole reply (N)
+    uint32_t savedPageIndex = 0;  // page to return to when a page fails
+    uint32_t generation = 0;      // counts replies: a page of an older reply
+                                  // never rewinds a newer one
+    uint32_t pagesSending = 0;    // pages going out now; no paging meanwhile
+};
+
 struct TerminalLink {
     TerminalLink(uint8_t id) : dcbId(id) {}
 
     const uint8_t dcbId;
-    std::atomic<uint8_t> replyCommand{0};
     Event ack{Event::Mode::kAutoReset, false};       // an acknowledgement came
     Event activity{Event::Mode::kAutoReset, false};  // a frame reached the handler
     Event idle{Event::Mode::kManualReset, true};     // no exchange outstanding
-    std::atomic<uint32_t> pageIndex{0};
-    std::atomic<uint32_t> fragmentTotal{0};
-    std::atomic<uint32_t> savedPageIndex{0};
     std::atomic<uint32_t> pendingShortMessages{0};
     // At most one short-message sender per terminal at a time.
     std::atomic<bool> shortMessageSending{false};
+
+    ReplyState Reply() const {
+        std::lock_guard<std::mutex> hold(replyLock);
+        return reply;
+    }
+    // A new reply of fragmentTotal fragments, at page 0; with firstPage, its
+    // first page is counted as going out. Returns the reply's generation.
+    uint32_t BeginReply(uint8_t command, uint32_t fragmentTotal, bool firstPage = false) {
+        std::lock_guard<std::mutex> hold(replyLock);
+        reply.command = command;
+        reply.pageIndex = 0;
+        reply.savedPageIndex = 0;
+        reply.fragmentTotal = fragmentTotal;
+        if (firstPage)
+            ++reply.pagesSending;
+        return ++reply.generation;
+    }
+    // A page has gone out (ok) or failed; a failed page of the current reply
+    // puts the page index back.
+    void EndPage(uint32_t generation, bool ok) {
+        std::lock_guard<std::mutex> hold(replyLock);
+        if (!ok && reply.generation == generation)
+            reply.pageIndex = reply.savedPageIndex;
+        --reply.pagesSending;
+    }
+
+    mutable std::mutex replyLock;
+    ReplyState reply;  // guarded by replyLock
 };
 
 struct StationLink {
@@ -69,10 +107,19 @@ struct StationLink {
     std::deque<Frame> handOff;
 
     // Reassembly of a multi-fragment request; touched by the frame handler
-    // thread only.
+    // thread only. The buffer belongs to one request of one terminal at a
+    // time: fragments of anyone else never mix into it.
+    struct MessageOwner {
+        uint8_t dcbId = 0;
+        uint8_t command = 0;
+        uint8_t total = 0;  // N
+        bool operator==(const MessageOwner&) const = default;
+    };
     std::array<uint8_t, kMessageBufferSize> message{};
     uint32_t messageLength = 0;
     bool messageOverflow = false;
+    std::optional<MessageOwner> messageOwner;  // none: the buffer holds nothing usable
+    bool messagePosted = false;  // the owner's request went out; its last fragment may come again
     // Read by the beacon thread: keeps it on a terminal that is sending a
     // multi-fragment request.
     std::atomic<uint8_t> holdFlag{0};
@@ -105,8 +152,26 @@ struct Link {
 // change it, on the application's thread.
 Link* CurrentLink();
 
+// A call of the service API inside the running link. While one is alive,
+// StopLink waits before it frees anything; none begins once a stop has
+// begun. False when there is no running link to enter.
+class LinkCall {
+  public:
+    LinkCall();
+    ~LinkCall();
+    LinkCall(const LinkCall&) = delete;
+    LinkCall& operator=(const LinkCall&) = delete;
+    explicit operator bool() const { return link_ != nullptr; }
+    Link& link() const { return *link_; }
+
+  private:
+    Link* link_ = nullptr;
+};
+
 // 1 if at least one station's port opened and its threads started.
 int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count);
+// Stops the beacons, sets the stop event, waits for every LinkCall to leave,
+// then joins the threads and frees the link.
 void StopLink();
 
 // Position of the opened station with this host id, 255 (logged) if none.

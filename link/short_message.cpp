@@ -64,8 +64,7 @@ void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint
     if (!record) return;
 
     std::vector<uint8_t> payload = ShortMessagePayload(*record);
-    terminal.pageIndex = 0;
-    terminal.fragmentTotal = 1;
+    terminal.BeginReply(kCmdShortMessage, 1);
     auto frame = BuildReplyFrame(terminal, kCmdShortMessage, 0, payload);
     if (!frame) {
         if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);

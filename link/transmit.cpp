@@ -16,11 +16,13 @@
 namespace qm {
 namespace {
 
+enum class AckResult { kAcked, kNoAck, kStopped };
+
 // Sends the frame already queued, then fresh copies, until the terminal
 // acknowledges or the attempts are used up. No copy is queued after the last
 // attempt: a frame nobody waits for would only disturb the next exchange.
-bool AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, const Frame& frame,
-              uint32_t attempts, bool setIdleOnAck) {
+AckResult AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, const Frame& frame,
+                   uint32_t attempts, bool setIdleOnAck) {
     for (uint32_t a = 0; a < attempts; ++a) {
         if (a > 0) {
             terminal.ack.Reset();
@@ -30,33 +32,35 @@ bool AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, const Fr
         int r = WaitAny({&terminal.ack, &link.stop}, kAckWait);
         if (r == 0) {
             if (setIdleOnAck) terminal.idle.Set();
-            return true;
+            return AckResult::kAcked;
         }
-        if (r == 1) return false;  // the link is stopping
+        if (r == 1)
+            return AckResult::kStopped;
     }
-    return false;
+    return AckResult::kNoAck;
 }
 
-// One page: up to four fragments, each acknowledged before the next.
-bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const uint8_t* page,
-              uint32_t n) {
+// One page of the reply: up to four fragments, each acknowledged before the
+// next. Whatever the outcome the page is over and the terminal idle again.
+bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const ReplyState& reply,
+              const uint8_t* page, uint32_t n) {
     StationLink& station = *link.stations[stationPos];
     TerminalLink& terminal = *station.terminals[terminalPos];
-    const uint32_t pageIndex = terminal.pageIndex;
     bool ok = true;
     for (uint32_t f = 0; f < kFragmentsPerPage && f * kMaxPayload < n; ++f) {
         uint32_t len = std::min<uint32_t>(kMaxPayload, n - f * kMaxPayload);
-        auto frame = BuildReplyFrame(terminal, terminal.replyCommand,
-                                     kFragmentsPerPage * pageIndex + f,
-                                     {page + f * kMaxPayload, len});
+        auto frame = BuildDataFrame(terminal.dcbId, reply.command, reply.fragmentTotal,
+                                    kFragmentsPerPage * reply.pageIndex + f + 1,
+                                    {page + f * kMaxPayload, len});
         if (!frame || !SendMACFrame(link, stationPos, terminalPos, *frame, true, false)) {
             if (!frame && LogEnabled(kLogErrors))
                 AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
-            terminal.pageIndex = terminal.savedPageIndex.load();
             ok = false;
             break;
         }
     }
+    // Paging is open again before the beacon may move on.
+    terminal.EndPage(reply.generation, ok);
     terminal.idle.Set();
     return ok;
 }
@@ -89,26 +93,46 @@ int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Fram
     TerminalLink& terminal = *station.terminals[terminalPos];
     const uint32_t attempts = Params().retryTimes;
     terminal.ack.Reset();
-    if (attempts == 0 || !AppendFrame(station, frame)) {
+    if (!AppendFrame(station, frame)) {
+        if (LogEnabled(kLogErrors))
+            AppLog("SendMACFrame Ack Timeout", stationPos, terminalPos);
+        return 0;
+    }
+    if (attempts == 0) {
+        // Queued without waking the writer: the frame leaves with the
+        // station's next woken frame, and nobody awaits its acknowledgement.
+        if (!wait)
+            return 1;
         if (LogEnabled(kLogErrors)) AppLog("SendMACFrame Ack Timeout", stationPos, terminalPos);
         return 0;
     }
     if (!wait) {
         // The retry worker has its own copy of the frame; it logs nothing.
-        link.workers.Start([&link, &station, &terminal, frame, attempts, setIdleOnAck] {
-            AwaitAck(link, station, terminal, frame, attempts, setIdleOnAck);
-        });
+        if (!link.workers.Start([&link, &station, &terminal, frame, attempts, setIdleOnAck] {
+                AwaitAck(link, station, terminal, frame, attempts, setIdleOnAck);
+            })) {
+            // Nobody to carry the retries: the frame goes out once.
+            station.wake.Set();
+            return 0;
+        }
         SleepMs(2);
         return 1;
     }
-    if (AwaitAck(link, station, terminal, frame, attempts, setIdleOnAck)) return 1;
+    switch (AwaitAck(link, station, terminal, frame, attempts, setIdleOnAck)) {
+        case AckResult::kAcked:
+            return 1;
+        case AckResult::kStopped:
+            return 0;  // cut short by the stop of the link, not a timeout
+        case AckResult::kNoAck:
+            break;
+    }
     if (LogEnabled(kLogErrors)) AppLog("SendMACFrame Ack Timeout", stationPos, terminalPos);
     return 0;
 }
 
 std::optional<Frame> BuildReplyFrame(const TerminalLink& terminal, uint8_t command,
                                      uint32_t fragmentIndex, std::span<const uint8_t> payload) {
-    return BuildDataFrame(terminal.dcbId, command, terminal.fragmentTotal,
+    return BuildDataFrame(terminal.dcbId, command, terminal.Reply().fragmentTotal,
                           fragmentIndex + 1, payload);
 }
 
@@ -152,23 +176,29 @@ uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t page
 int SendDataFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, bool inWorker) {
     StationLink& station = *link.stations[stationPos];
     TerminalLink& terminal = *station.terminals[terminalPos];
+    const ReplyState reply = terminal.Reply();
     std::vector<uint8_t> page(kPageSize);
-    uint32_t n = ReadPage(link, terminal.dcbId, station.hostId, terminal.pageIndex, page.data());
+    uint32_t n = ReadPage(link, terminal.dcbId, station.hostId, reply.pageIndex, page.data());
     if (n == 0) {
-        terminal.pageIndex = terminal.savedPageIndex.load();
+        terminal.EndPage(reply.generation, false);
         if (LogEnabled(kLogErrors))
             AppLog("SendDataFrame len=0 Error", station.hostId, terminal.dcbId);
         return 0;
     }
     page.resize(n);
     if (inWorker) {
-        link.workers.Start([&link, stationPos, terminalPos, page = std::move(page)] {
-            SendPage(link, stationPos, terminalPos, page.data(), static_cast<uint32_t>(page.size()));
-        });
+        if (!link.workers.Start([&link, stationPos, terminalPos, reply, page = std::move(page)] {
+                SendPage(link, stationPos, terminalPos, reply, page.data(),
+                         static_cast<uint32_t>(page.size()));
+            })) {
+            terminal.EndPage(reply.generation, false);
+            terminal.idle.Set();
+            return 0;
+        }
         SleepMs(5);
         return 1;
     }
-    return SendPage(link, stationPos, terminalPos, page.data(), n) ? 1 : 0;
+    return SendPage(link, stationPos, terminalPos, reply, page.data(), n) ? 1 : 0;
 }
 
 int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const uint8_t* data,
@@ -178,11 +208,10 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
     const uint8_t terminalPos = FindTerminal(link, stationPos, dcbId);
     if (terminalPos == kNotFound) return 0;
     TerminalLink& terminal = *link.stations[stationPos]->terminals[terminalPos];
-    terminal.pageIndex = 0;
-    terminal.fragmentTotal = length == 0 ? 1 : (length - 1) / kMaxPayload + 1;
-    terminal.replyCommand = command;
+    const uint32_t total = length == 0 ? 1 : (length - 1) / kMaxPayload + 1;
 
     if (length <= kMaxPayload) {
+        terminal.BeginReply(command, total);
         auto frame = BuildReplyFrame(terminal, command, 0, {data, length});
         if (!frame) {
             if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", hostId, dcbId);
@@ -190,7 +219,10 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
         }
         return SendMACFrame(link, stationPos, terminalPos, *frame, true, true);
     }
+    // Page 0 goes out from here: paging requests wait until it has.
+    const uint32_t generation = terminal.BeginReply(command, total, true);
     if (!SpillReply(link, dcbId, hostId, data, length)) {
+        terminal.EndPage(generation, false);
         if (LogEnabled(kLogErrors)) AppLog("SaveSendData Open File Error", hostId, dcbId);
         return 0;
     }

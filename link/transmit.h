@@ -29,7 +29,10 @@ void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t comm
 
 // Sends the frame and awaits the terminal's acknowledgement, up to
 // RetryTimes sendings 500 ms apart. With wait false, a worker carries the
-// retries and the call returns 1 at once.
+// retries and the call returns 1 at once (0 when no worker could start: the
+// frame then goes out once). With RetryTimes 0 the frame is only queued,
+// without waking the writer, and a waiting call fails at once. A wait cut
+// short by the stop of the link returns 0 without logging a timeout.
 int SendMACFrame(Link& link, uint8_t station, uint8_t terminal, const Frame& frame, bool wait,
                  bool setIdleOnAck);
 
@@ -48,6 +51,8 @@ uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t page
                   uint8_t* page);
 
 // Sends the terminal's current page; inWorker hands it to a page sender.
+// The caller has counted the page as going out (ReplyState::pagesSending);
+// the page's end, whatever it is, takes it off that count.
 int SendDataFrame(Link& link, uint8_t station, uint8_t terminal, bool inWorker);
 
 // The link's part of SDKSendData: a reply to a terminal's request.

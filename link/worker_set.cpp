@@ -1,5 +1,9 @@
 #include "link/worker_set.h"
 
+#include <system_error>
+
+#include "platform/app_log.h"
+
 namespace qm {
 
 void WorkerSet::ReapFinishedLocked(std::list<Worker>& finished) {
@@ -14,22 +18,36 @@ void WorkerSet::ReapFinishedLocked(std::list<Worker>& finished) {
     }
 }
 
+void WorkerSet::SetStarter(Starter starter) {
+    std::lock_guard<std::mutex> hold(lock_);
+    starter_ = std::move(starter);
+}
+
 bool WorkerSet::Start(std::function<void()> fn) {
     std::list<Worker> finished;
+    bool started = true;
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (closed_) return false;
         ReapFinishedLocked(finished);
         auto done = std::make_shared<std::atomic<bool>>(false);
-        workers_.push_back(Worker{std::thread([fn = std::move(fn), done] {
-                                      fn();
-                                      done->store(true);
-                                  }),
-                                  done});
+        try {
+            std::thread thread = starter_([fn = std::move(fn), done] {
+                fn();
+                done->store(true);
+            });
+            workers_.push_back(Worker{std::move(thread), done});
+        } catch (const std::system_error&) {
+            // Out of threads (or of memory for one): this worker's job is
+            // dropped, the caller goes on without it.
+            started = false;
+        }
     }
     // Joined outside the lock: a finished worker has only its return left.
     for (Worker& w : finished) w.thread.join();
-    return true;
+    if (!started && LogEnabled(kLogErrors))
+        AppLog("Worker thread not started", 255, 255);
+    return started;
 }
 
 void WorkerSet::JoinAll() {

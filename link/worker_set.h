@@ -20,7 +20,13 @@ public:
     WorkerSet(const WorkerSet&) = delete;
     WorkerSet& operator=(const WorkerSet&) = delete;
 
-    // Runs fn on a thread of its own. Refused (false) once JoinAll has begun.
+    // How a worker's thread is made; std::thread by default. Replaceable so
+    // that a system out of threads can be played.
+    using Starter = std::function<std::thread(std::function<void()>)>;
+    void SetStarter(Starter starter);
+
+    // Runs fn on a thread of its own. Refused (false) once JoinAll has begun,
+    // and, logged, when no thread can be had.
     bool Start(std::function<void()> fn);
     // Joins every worker; no new one starts afterwards.
     void JoinAll();
@@ -37,6 +43,7 @@ private:
     std::mutex lock_;
     std::list<Worker> workers_;
     bool closed_ = false;
+    Starter starter_ = [](std::function<void()> fn) { return std::thread(std::move(fn)); };
 };
 
 }  // namespace qm

@@ -11,8 +11,8 @@ namespace {
 constexpr size_t kExportedReplyCapacity = 5000;
 
 std::string TxtDir() {
-    qm::Link* link = qm::CurrentLink();
-    return link ? link->txtDir : qm::ProgramDir() + "/TXT";
+    qm::LinkCall call;
+    return call ? call.link().txtDir : qm::ProgramDir() + "/TXT";
 }
 
 }  // namespace

@@ -34,13 +34,17 @@ QM_API void SDKDeInit(void) {
 
 QM_API int SDKSendData(uint8_t dcbId, uint8_t hostId, uint8_t code, uint8_t* data,
                        uint32_t length) {
-    qm::Link* link = qm::CurrentLink();
-    if (!link || (data == nullptr && length > 0)) return 0;
-    return qm::SendReply(*link, dcbId, hostId, code, data, length);
+    if (data == nullptr && length > 0)
+        return 0;
+    qm::LinkCall call;
+    if (!call)
+        return 0;
+    return qm::SendReply(call.link(), dcbId, hostId, code, data, length);
 }
 
 QM_API void SDKSetSMS(uint8_t messageNumber, uint8_t dcbId, uint8_t* text) {
-    qm::Link* link = qm::CurrentLink();
+    qm::LinkCall call;
+    qm::Link* link = call ? &call.link() : nullptr;
     const std::string swapDir = link ? link->swapDir : qm::ProgramDir() + "/TXT/Swap";
     qm::QueueShortMessage(link, swapDir, messageNumber, dcbId, text);
 }

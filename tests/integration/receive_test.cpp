@@ -40,6 +40,52 @@ TEST_F(Receive, ThreeFragmentsWithARepeatGiveOneIntactRequest) {
     EXPECT_EQ(AcksTo(4), 3);
 }
 
+TEST_F(Receive, AFragmentCompletesOnlyItsOwnRequestAndOnlyInOrder) {
+    struct Fragment {
+        uint8_t dcb, total, k;
+        const char* text;
+    };
+    using Notices = std::vector<std::pair<int, std::string>>;
+    const struct {
+        const char* name;
+        std::vector<Fragment> frames;
+        Notices notices;
+        int drops;
+    } cases[] = {
+        {"another terminal in between",
+         {{4, 2, 1, "AAAA"}, {4, 2, 2, "BBBB"}, {5, 1, 1, "CCCC"}, {4, 2, 2, "BBBB"}},
+         {{4, "AAAABBBB"}, {5, "CCCC"}},
+         1},
+        {"a gap", {{4, 3, 1, "AAAA"}, {4, 3, 3, "CCCC"}}, {}, 1},
+        // A terminal that missed its reply sends its last fragment again.
+        {"the owner's last again",
+         {{4, 2, 1, "AAAA"}, {4, 2, 2, "BBBB"}, {4, 2, 2, "BBBB"}},
+         {{4, "AAAABBBB"}, {4, "AAAABBBB"}},
+         0},
+    };
+    Start({{"COM3", {4, 5}}});
+    Term("COM3", 4).SetSilent(true);
+    Term("COM3", 5).SetSilent(true);
+    int drops = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes raw;
+        for (const Fragment& f : c.frames) {
+            Bytes frame = devsim::DataFrame(f.dcb, 0x12, f.total, f.k, Text(f.text));
+            raw.insert(raw.end(), frame.begin(), frame.end());
+        }
+        Bytes end = devsim::DataFrame(5, 0x0D, 1, 1, Text("END"));  // closes the case
+        raw.insert(raw.end(), end.begin(), end.end());
+        sim_->FindStation("COM3")->InjectRaw(raw);
+        Notices got;
+        for (auto r = NextRequest(3000); r && r->record.code != 0x0D; r = NextRequest(3000))
+            got.emplace_back(r->record.dcbId, std::string(r->data.begin(), r->data.end()));
+        EXPECT_EQ(got, c.notices);
+        drops += c.drops;
+        EXPECT_EQ(CountLogLines("Fragment out of order, dropped"), drops);
+    }
+}
+
 TEST_F(Receive, ASingleFragmentRequestSentTwicePostsTwoNotices) {
     Start({{"COM3", {4}}});
     devsim::Terminal& t = Term("COM3", 4);
@@ -121,11 +167,15 @@ TEST_F(Receive, MalformedInputIsLoggedAndTheLinkGoesOn) {
 TEST_F(Receive, ARequestBeyondTheMessageBufferIsDroppedWhole) {
     Start({{"COM3", {4}}});
     devsim::Terminal& t = Term("COM3", 4);
-    t.QueueRequest(0x12, Pattern(5050));  // 102 fragments
-    EXPECT_FALSE(NextRequest(8000));
+    t.RepeatFragment(101);                // the terminal, never answered, asks again
+    t.QueueRequest(0x12, Pattern(5050));  // 101 fragments
+    ASSERT_TRUE(
+        WaitUntil([] { return CountLogLines("Fragment out of order, dropped") == 1; }, 8000));
     EXPECT_EQ(CountLogLines("Request too long, dropped"), 1);
     t.QueueRequest(0x0D, Text("0001"));
-    EXPECT_TRUE(NextRequest(3000));
+    auto next = NextRequest(3000);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->record.code, 0x0D);
 }
 
 }  // namespace

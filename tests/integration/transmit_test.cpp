@@ -1,6 +1,9 @@
 // The transmit path: short and long replies, paging, retries.
 #include "tests/integration/traffic_fixture.h"
 
+#include <future>
+#include <system_error>
+
 #include "platform/clock.h"
 
 namespace qm::test {
@@ -89,11 +92,77 @@ TEST_F(Transmit, LongRepliesArePagedOnTheTerminalsRequest) {
     // The spill file gone, a page request fails and the page stays where it was.
     std::filesystem::remove(Spill());
     TerminalLink& link7 = *CurrentLink()->stations[0]->terminals[0];
-    const uint32_t page = link7.pageIndex;
+    const uint32_t page = link7.Reply().pageIndex;
     t.QueuePageRequest(true);
     ASSERT_TRUE(WaitUntil([] { return CountLogLines("SendDataFrame len=0 Error") == 1; }, 3000));
-    EXPECT_EQ(link7.pageIndex.load(), page);
+    EXPECT_EQ(link7.Reply().pageIndex, page);
     EXPECT_EQ(DataTo(7).size(), 13u);
+}
+
+TEST_F(Transmit, OnePageSenderAtATimeAndNothingBeyondTheLastPage) {
+    StartWithRequest();
+    devsim::Terminal& t = Term("COM3", 7);
+    devsim::Station& com3 = *sim_->FindStation("COM3");
+    const Event& idle = CurrentLink()->stations[0]->terminals[0]->idle;
+    t.SetAutoPaging(false);
+    t.WithholdAcks(1);
+    const Bytes reply = Pattern(400);  // 8 fragments: two full pages
+    auto send = std::async(std::launch::async,
+                           [&] { return SDKSendData(7, 1, 0x1A, Bytes(reply).data(), 400); });
+    // A page forward while page 0 is still going out is ignored...
+    ASSERT_TRUE(sim_->WaitFor([&] { return DataTo(7).size() == 1; }, 2000));
+    com3.InjectRaw(devsim::ControlFrame(7, 0x04));
+    ASSERT_EQ(send.get(), 1);
+    // ...and so is a page back while page 1 is going out.
+    Bytes forwardBack = devsim::ControlFrame(7, 0x04);
+    Bytes back = devsim::ControlFrame(7, 0x03);
+    forwardBack.insert(forwardBack.end(), back.begin(), back.end());
+    com3.InjectRaw(forwardBack);
+    ASSERT_TRUE(WaitUntil([&] { return DataTo(7).size() >= 9 && idle.IsSet(); }, 3000));
+    // Page 1 is the last: forward is ignored, back gives page 0 again.
+    com3.InjectRaw(forwardBack);
+    ASSERT_TRUE(sim_->WaitFor([&] { return DataTo(7).size() >= 13; }, 3000));
+    std::vector<int> ks;
+    for (auto& f : DataTo(7)) ks.push_back(f[7]);
+    EXPECT_EQ(ks, (std::vector<int>{1, 1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3, 4}));
+    EXPECT_EQ(CountLogLines("SendDataFrame len=0 Error"), 0);
+}
+
+TEST_F(Transmit, WithoutRetriesAReplyIsQueuedAndLeavesWithTheNextBeacon) {
+    StartWithRequest();
+    SDKSetParam(0, 500, 100);
+    EXPECT_EQ(SDKSendData(7, 1, 0x1A, Text("HELLO").data(), 5), 0);
+    EXPECT_EQ(CountLogLines("SendMACFrame Ack Timeout"), 1);
+    devsim::Terminal& t = Term("COM3", 7);
+    ASSERT_TRUE(sim_->WaitFor([&] { return !t.Replies().empty(); }, 3000));
+    EXPECT_EQ(t.Replies()[0].data, Text("HELLO"));
+}
+
+TEST_F(Transmit, DeInitDuringASendEndsItAtOnceWithoutATimeout) {
+    StartWithRequest();
+    Term("COM3", 7).SetSilent(true);
+    auto send = std::async(std::launch::async,
+                           [] { return SDKSendData(7, 1, 0x1A, Text("HELLO").data(), 5); });
+    ASSERT_TRUE(sim_->WaitFor([&] { return !DataTo(7).empty(); }, 2000));
+    const int64_t start = MonotonicMs();
+    SDKDeInit();
+    EXPECT_LT(MonotonicMs() - start, 1000);  // the unanswered send alone lasts 2500 ms
+    EXPECT_EQ(send.get(), 0);
+    EXPECT_EQ(CountLogLines("SendMACFrame Ack Timeout"), 0);
+}
+
+TEST_F(Transmit, AWorkerThatCannotStartIsLoggedAndTheHandlerGoesOn) {
+    Start({{"COM3", {7}}});
+    CurrentLink()->workers.SetStarter([](std::function<void()>) -> std::thread {
+        throw std::system_error(EAGAIN, std::generic_category(), "no threads left");
+    });
+    devsim::Terminal& t = Term("COM3", 7);
+    t.QueueClockRequest();  // answered through a retry worker
+    ASSERT_TRUE(WaitUntil([] { return CountLogLines("Worker thread not started") == 1; }, 3000));
+    t.QueueRequest(0x0D, Text("0002"));
+    auto req = NextRequest(3000);
+    ASSERT_TRUE(req);
+    EXPECT_EQ(req->data, Text("0002"));
 }
 
 TEST_F(Transmit, AnUnacknowledgedReplyIsSentRetryTimesThenFails) {
