@@ -22,6 +22,7 @@ std::mutex g_callLock;
 std::condition_variable g_callsLeft;
 uint32_t g_calls = 0;     // guarded by g_callLock
 bool g_stopping = false;  // guarded by g_callLock
+
 std::atomic<MessageBoxFunction> g_messageBox{nullptr};
 
 constexpr const char* kDownloadFileNames[kDownloadFileCount] = {
@@ -150,9 +151,12 @@ void StopLink() {
     // Workers wait on the stop event too; after this nothing uses the
     // stations any more, and the ports, queues and events can go.
     l.workers.JoinAll();
-    std::lock_guard<std::mutex> hold(g_callLock);
-    g_link.reset();
-    g_stopping = false;
+    std::unique_ptr<Link> stopped;
+    {
+        std::lock_guard<std::mutex> hold(g_callLock);
+        stopped = std::move(g_link);
+        g_stopping = false;
+    }
 }
 
 uint8_t FindStation(Link& link, uint8_t hostId) {
