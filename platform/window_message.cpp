@@ -281,11 +281,6 @@ std::unique_ptr<MessageWindow> MessageWindow::Create(WindowHandle handle, int* e
         case BindResult::kFailed:
             return nullptr;
     }
-    const int on = 1;
-    if (setsockopt(state->socket.fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
-        *err = errno;
-        return nullptr;  // ~State removes the socket file
-    }
     try {
         state->receiver = std::thread(&State::ReceiveLoop, state.get());
     } catch (const std::system_error& e) {
