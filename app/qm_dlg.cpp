@@ -37,9 +37,9 @@ void HeadlessUi::ShowDownloadPanel() {
 }
 
 void HeadlessUi::MessageBox(const char* text) {
-    // Standard error may be a pipe that nobody reads any more: the write then
-    // fails with EPIPE (the manager ignores SIGPIPE) and the text is lost, as the
-    // log tells.
+    // Standard error may be a pipe that nobody reads any more: the write
+    // then fails with EPIPE (the manager ignores SIGPIPE) and the text is
+    // lost, as the log tells.
     const bool written = std::fprintf(stderr, "QM: %s\n", text) > 0 && std::fflush(stderr) == 0;
     if (LogEnabled(kLogErrors))
         AppLog(written ? "No display: message box on standard error"

@@ -165,7 +165,8 @@ bool NamedEventListener::DrainSets() const {
         if (LogEnabled(kLogErrors)) {
             char text[160];
             std::snprintf(text, sizeof text, "Event %s: dropped a set from another user, uid %ld",
-                          path_.c_str() + dir_.size() + 1, static_cast<long>(sender));
+                          path_.c_str() + dir_.size() + 1,
+                          static_cast<long>(static_cast<int>(sender)));
             AppLog(text, 255, 255);
         }
     }
