@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/qm_dlg.h"
+#include "platform/app_log.h"
 #include "service/qmsdk.h"
 
 namespace qm {
@@ -31,7 +32,7 @@ void PrintHelp() {
 // like any other. The signals are taken as a descriptor by the main loop, so
 // no handler runs in the middle of anything.
 class SignalWaitable final : public Waitable {
-public:
+  public:
     SignalWaitable() {
         sigset_t set;
         sigemptyset(&set);
@@ -43,20 +44,21 @@ public:
         fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     }
     ~SignalWaitable() override {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0)
+            close(fd_);
     }
     int WaitFd() const override { return fd_; }
     bool Acquire() const override { return true; }
     bool Valid() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 
 void PrintSite(CQMDlg& dlg) {
     SiteContext& site = dlg.Site();
-    std::printf("QM %s (service %s) running headless: window %u, program folder %s\n",
-                kAppVersion, SDKGetVersion(), dlg.Handle(), site.programDir.c_str());
+    std::printf("QM %s (service %s) running headless: window %u, program folder %s\n", kAppVersion,
+                SDKGetVersion(), dlg.Handle(), site.programDir.c_str());
     std::printf("%u base station(s)%s\n", site.stationCount,
                 site.tooManyStations ? " (more than 8 listed: link not started)" : "");
     for (uint32_t i = 0; i < site.stationCount; ++i) {
@@ -67,14 +69,17 @@ void PrintSite(CQMDlg& dlg) {
         for (uint32_t t = 0; t < st.dcbCount; ++t) std::printf(" %.3d", st.dcbIds[t]);
         std::printf("\n");
     }
-    std::fflush(stdout);
+    // Nobody may read standard output: a failed write loses only this text.
+    if (std::fflush(stdout) != 0 && LogEnabled(kLogErrors))
+        AppLog("Standard output closed: site summary not shown", 255, 255);
 }
 
 }  // namespace
 
 bool HeadlessMode() {
     const char* headless = std::getenv("QM_HEADLESS");
-    if (headless && std::strcmp(headless, "1") == 0) return true;
+    if (headless && std::strcmp(headless, "1") == 0)
+        return true;
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
     const bool display = (x && *x) || (w && *w);
@@ -93,12 +98,20 @@ int CQMApp::Run(int argc, char** argv) {
         return 0;
     }
     const uint32_t backEnd = ParseWindowHandle(argc >= 2 ? argv[1] : nullptr);
-    if (backEnd == 0) return 0;
+    if (backEnd == 0)
+        return 0;
 
+    // The back-end may start the manager with its output on a pipe that it
+    // closes later, and a headless message box goes to standard error: a
+    // write to a closed pipe must fail with EPIPE, never end the manager
+    // before it has closed its window and stopped its link.
+    signal(SIGPIPE, SIG_IGN);
     SignalWaitable signals;
     auto dlg = std::make_unique<CQMDlg>(backEnd, std::make_unique<HeadlessUi>());
-    if (!dlg->Init()) return 1;
-    if (HeadlessMode()) PrintSite(*dlg);
+    if (!dlg->Init())
+        return 1;
+    if (HeadlessMode())
+        PrintSite(*dlg);
     dlg->RunModalLoop(signals.Valid() ? &signals : nullptr);
     dlg.reset();
     return 0;

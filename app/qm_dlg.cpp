@@ -27,27 +27,37 @@ constexpr uint32_t kInstanceHandOverLimit = 5000;
 }  // namespace
 
 void HeadlessUi::OpenFromTray() {
-    if (LogEnabled(kLogErrors)) AppLog("No display: the window and the logon are not shown", 255, 255);
+    if (LogEnabled(kLogErrors))
+        AppLog("No display: the window and the logon are not shown", 255, 255);
 }
 
 void HeadlessUi::ShowDownloadPanel() {
-    if (LogEnabled(kLogErrors)) AppLog("No display: the download panel is not shown", 255, 255);
+    if (LogEnabled(kLogErrors))
+        AppLog("No display: the download panel is not shown", 255, 255);
 }
 
 void HeadlessUi::MessageBox(const char* text) {
-    std::fprintf(stderr, "QM: %s\n", text);
-    if (LogEnabled(kLogErrors)) AppLog("No display: message box not shown", 255, 255);
+    // Standard error may be a pipe that nobody reads any more: the write
+    // then fails with EPIPE (the manager ignores SIGPIPE) and the text is
+    // lost, as the log tells.
+    const bool written = std::fprintf(stderr, "QM: %s\n", text) > 0 && std::fflush(stderr) == 0;
+    if (LogEnabled(kLogErrors))
+        AppLog(written ? "No display: message box on standard error"
+                       : "No display: message box lost, standard error closed",
+               255, 255);
 }
 
 CQMDlg::CQMDlg(uint32_t backEndWindow, std::unique_ptr<WindowUi> ui)
     : backEndWindow_(backEndWindow), ui_(std::move(ui)) {}
 
 CQMDlg::~CQMDlg() {
-    if (linkStarted_ || site_.replyBuffer) ShutDown(site_);
+    if (linkStarted_ || site_.replyBuffer)
+        ShutDown(site_);
     // The named event is released only now, after the ports: a manager
     // starting after this one waits for it before opening them.
     watcherStop_.Set();
-    if (closeWatcher_.joinable()) closeWatcher_.join();
+    if (closeWatcher_.joinable())
+        closeWatcher_.join();
     instanceListener_.reset();
 }
 
@@ -79,10 +89,15 @@ void CQMDlg::CloseWatcher() {
     if (!instanceListener_) {
         int err = 0;
         instanceListener_ = NamedEventListener::Create(kSingleInstanceEvent, watcherStop_, &err);
-        if (!instanceListener_) return;
+        if (!instanceListener_)
+            return;
     }
-    instanceListener_->Reset();
-    if (WaitAny({&watcherStop_, instanceListener_.get()}, kInfinite) != 1) return;
+    // No reset here: the listener was bound before start-up, and a set that
+    // came in since (a close asked for while the ports were opening) must
+    // still close the manager now that it has started. This manager's own
+    // set at start went to the previous holder, before this socket existed.
+    if (WaitAny({&watcherStop_, instanceListener_.get()}, kInfinite) != 1)
+        return;
     PostMessage(window_->Handle(), kWmClose, 0, 0);
 }
 
@@ -127,7 +142,8 @@ int CQMDlg::OnRequestReceived(const WindowMessage& m) {
     // The record and bytes are addresses into the notice's own copy; a
     // datagram from another process carries no copy, and its "addresses"
     // must never be followed.
-    if (!m.payload) return 1;
+    if (!m.payload)
+        return 1;
     const auto* record = reinterpret_cast<const _REQUESTRECORD*>(static_cast<uintptr_t>(m.wParam));
     const auto* data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(m.lParam));
     WriteRequestForBackEnd(backEndWindow_, *record, data);
@@ -143,7 +159,8 @@ int CQMDlg::OnPosNotice(int64_t code) {
     } else if (code == QM_NOTICE_LOGON) {
         CheckLogonVerdict();
     } else if (code == QM_NOTICE_DATA_READY) {
-        if (site_.dataReadyEvent) site_.dataReadyEvent->Set();
+        if (site_.dataReadyEvent)
+            site_.dataReadyEvent->Set();
     } else if (code == QM_NOTICE_OPEN_DOWNLOAD) {
         ui_->ShowDownloadPanel();
     } else if (LogEnabled(kLogErrors)) {
@@ -153,21 +170,25 @@ int CQMDlg::OnPosNotice(int64_t code) {
 }
 
 void CQMDlg::CheckLogonVerdict() {
-    if (ReadLogonVerdict(site_) != LogonVerdict::kRejected) return;
+    if (ReadLogonVerdict(site_) != LogonVerdict::kRejected)
+        return;
     ui_->MessageBox("用户名或密码错误,请重试！！");
     // Ask again, as a double-click on the tray icon would.
     PostMessage(window_->Handle(), WM_TRAY_NOTIFY, kTrayIconId, kTrayDoubleClick);
 }
 
 int CQMDlg::OnTrayNotify(uint64_t iconId, int64_t mouseMessage) {
-    if (iconId != kTrayIconId) return 0;
-    if (mouseMessage != kTrayDoubleClick) return 1;
+    if (iconId != kTrayIconId)
+        return 0;
+    if (mouseMessage != kTrayDoubleClick)
+        return 1;
     ui_->OpenFromTray();
     return 1;
 }
 
 void CQMDlg::OnClose() {
-    if (LogEnabled(kLogErrors)) AppLog("OnClose", 255, 255);
+    if (LogEnabled(kLogErrors))
+        AppLog("OnClose", 255, 255);
     ended_ = true;
 }
 

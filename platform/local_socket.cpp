@@ -92,6 +92,16 @@ BindResult BindDatagramSocket(const std::string& dir, const std::string& path, B
         *err = errno;
         return BindResult::kFailed;
     }
+    // The runtime folder may be searchable by others; connecting needs write
+    // permission on the socket file, so the file is made the owner's alone.
+    // Linux gives the file the mode of the socket's inode as it binds, so
+    // the mode is set before the file exists and never stands open.
+    const int on = 1;
+    if (fchmod(fd, 0600) != 0 || setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+        *err = errno;
+        close(fd);
+        return BindResult::kFailed;
+    }
 
     FolderLock lock(dir);
     if (!lock.Held()) {
@@ -109,6 +119,9 @@ BindResult BindDatagramSocket(const std::string& dir, const std::string& path, B
                 close(fd);
                 return BindResult::kFailed;
             }
+            // An odd umask may have taken the owner's own bits away.
+            if ((st.st_mode & 07777) != 0600)
+                chmod(path.c_str(), 0600);
             out->fd = fd;
             out->device = st.st_dev;
             out->inode = st.st_ino;
@@ -158,6 +171,43 @@ void ReleaseDatagramSocket(const std::string& dir, const std::string& path, Boun
     }
     close(socket->fd);
     socket->fd = -1;
+}
+
+ssize_t ReceiveDatagram(int fd, void* data, size_t size, uid_t* sender) {
+    *sender = static_cast<uid_t>(-1);
+    // MSG_TRUNC makes recvmsg return the datagram's real length, so a longer
+    // one can be judged by its size rather than cut to fit.
+    iovec iov{data, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(16 * sizeof(int))];
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
+    if (n < 0)
+        return -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET)
+            continue;
+        if (c->cmsg_type == SCM_CREDENTIALS && c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+            ucred cred;
+            std::memcpy(&cred, CMSG_DATA(c), sizeof cred);
+            *sender = cred.uid;
+        } else if (c->cmsg_type == SCM_RIGHTS) {
+            const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (size_t i = 0; i < count; ++i) {
+                int passed;
+                std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof passed);
+                close(passed);
+            }
+        }
+    }
+    return n;
+}
+
+bool IsThisUser(uid_t uid) {
+    return uid == getuid() || uid == geteuid();
 }
 
 int SendDatagram(const std::string& path, const void* data, size_t size) {

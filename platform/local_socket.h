@@ -33,7 +33,8 @@ enum class BindResult {
 bool FitsSocketPath(const std::string& path);
 
 // Binds a non-blocking, close-on-exec datagram socket at `path` inside the
-// folder `dir`.
+// folder `dir`. The socket file is the owner's alone (mode 0600), and every
+// datagram that arrives carries its sender's credentials (SO_PASSCRED).
 BindResult BindDatagramSocket(const std::string& dir, const std::string& path, BoundSocket* out,
                               int* err);
 
@@ -41,6 +42,17 @@ BindResult BindDatagramSocket(const std::string& dir, const std::string& path, B
 // device and inode), then closes the socket. Leaves a path that someone else
 // has bound since alone.
 void ReleaseDatagramSocket(const std::string& dir, const std::string& path, BoundSocket* socket);
+
+// Receives one datagram from a socket bound above, without waiting. Returns
+// its whole length (also when it was longer than `size` and cut short) and
+// sets *sender to the sender's uid, or (uid_t)-1 when the kernel gave none.
+// Returns -1 with errno when there is none (EAGAIN) or on an error.
+// Descriptors passed along with it are closed, never kept.
+ssize_t ReceiveDatagram(int fd, void* data, size_t size, uid_t* sender);
+
+// Whether a sender's uid is this process's user: its real uid, or its
+// effective one for a program of ours running set-uid.
+bool IsThisUser(uid_t uid);
 
 // Sends one datagram to the socket at `path` without ever blocking. Returns
 // 0, or the errno: ENOENT or ECONNREFUSED when nobody is bound there, EAGAIN

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 
+#include "platform/app_log.h"
 #include "platform/runtime_dir.h"
 
 namespace qm {
@@ -147,17 +149,26 @@ NamedEventListener::~NamedEventListener() {
 bool NamedEventListener::DrainSets() const {
     bool any = false;
     for (;;) {
-        // Any datagram is a set; its bytes carry nothing. Without a control
-        // buffer the kernel passes no descriptors along with it.
+        // Any datagram from this user is a set; its bytes carry nothing.
         uint8_t byte[8];
-        ssize_t n = recv(socket_.fd, byte, sizeof byte, MSG_DONTWAIT);
-        if (n >= 0) {
+        uid_t sender;
+        if (ReceiveDatagram(socket_.fd, byte, sizeof byte, &sender) < 0) {
+            if (errno == EINTR)
+                continue;
+            return any;
+        }
+        if (IsThisUser(sender)) {
             any = true;
             continue;
         }
-        if (errno == EINTR)
-            continue;
-        return any;
+        // Closing the manager is the owner's business alone.
+        if (LogEnabled(kLogErrors)) {
+            char text[160];
+            std::snprintf(text, sizeof text, "Event %s: dropped a set from another user, uid %ld",
+                          path_.c_str() + dir_.size() + 1,
+                          static_cast<long>(static_cast<int>(sender)));
+            AppLog(text, 255, 255);
+        }
     }
 }
 

@@ -110,6 +110,13 @@ bool LineTook(int fd) {
 
 }  // namespace
 
+int LowerModemLines(int fd) {
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (ioctl(fd, TIOCMBIC, &lines) == 0)
+        return 0;
+    return errno == ENOTTY || errno == EINVAL ? 0 : errno;
+}
+
 std::string ResolvePortPath(const char* name6, const std::string& programDir, int* err) {
     SetErr(err, ENOENT);
     if (!name6)
@@ -167,6 +174,12 @@ std::unique_ptr<SerialPort> SerialPort::Open(const char* name6, const std::strin
     }
     if (!LineTook(fd.Get())) {
         SetErr(err, EINVAL);
+        return nullptr;
+    }
+    // After the line settings: a port that its last user left at speed 0
+    // has both lines raised by the tty layer as the speed is set.
+    if (const int e = LowerModemLines(fd.Get()); e != 0) {
+        SetErr(err, e);
         return nullptr;
     }
 

@@ -14,7 +14,7 @@
 // is not looked up there and, not being COM<n>, it resolves to nothing.
 //
 // The port runs raw at 19200 baud, 8N1, receiver on, modem lines ignored,
-// no hardware or software flow control, and never blocks: reads return what
+// no hardware or software flow control, DTR and RTS low, and never blocks: reads return what
 // is there (VMIN=0, VTIME=0) and the reader waits on Readable() beside the
 // stop event.
 //
@@ -52,6 +52,14 @@ inline constexpr ssize_t kReadHungUp = -2;
 // Returns the path with *err = 0, or an empty string with *err = ENOENT.
 // err may be null.
 std::string ResolvePortPath(const char* name6, const std::string& programDir, int* err);
+
+// Lowers DTR and RTS. Some base stations take their power or the line's
+// direction from these lines, and the tty layer raises both when a port is
+// opened or its speed set. Returns 0, or the errno of the refusal. A line
+// without modem control (a pseudo-terminal, an adapter wired without the
+// lines) refuses with ENOTTY or EINVAL: there is nothing to lower, so that
+// counts as done.
+int LowerModemLines(int fd);
 
 class SerialPort {
     struct Key {

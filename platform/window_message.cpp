@@ -84,13 +84,6 @@ void LogWindow(WindowHandle handle, const char* what, long detail) {
     AppLog(text, 255, 255);
 }
 
-// The kernel stamps each datagram with the sender's real uid. A program of
-// ours running set-uid would send its effective one explicitly, so either is
-// taken as the same user.
-bool SameUser(uid_t uid) {
-    return uid == getuid() || uid == geteuid();
-}
-
 void PutLe(uint8_t* out, uint64_t value, int width) {
     for (int i = 0; i < width; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
@@ -192,17 +185,10 @@ void MessageWindow::State::ReceiveLoop() {
 
 void MessageWindow::State::Drain() {
     while (!Full()) {
-        // MSG_TRUNC makes recvmsg return the datagram's real length, so a
-        // longer one is judged (and logged) by its size, not cut to fit.
+        // A longer datagram is judged (and logged) by its real size.
         uint8_t data[kWindowWireSize];
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-        iovec iov{data, sizeof data};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        ssize_t n = recvmsg(socket.fd, &msg, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
+        uid_t sender;
+        const ssize_t n = ReceiveDatagram(socket.fd, data, sizeof data, &sender);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -214,26 +200,9 @@ void MessageWindow::State::Drain() {
             stop.Wait(100);
             return;
         }
-
-        const ucred* sender = nullptr;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != SOL_SOCKET)
-                continue;
-            if (c->cmsg_type == SCM_CREDENTIALS && c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
-                sender = reinterpret_cast<const ucred*>(CMSG_DATA(c));
-            } else if (c->cmsg_type == SCM_RIGHTS) {
-                // Descriptors are never part of a message; do not keep them.
-                size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-                for (size_t i = 0; i < count; ++i) {
-                    int fd;
-                    std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-                    close(fd);
-                }
-            }
-        }
-        if (!sender || !SameUser(sender->uid)) {
+        if (!IsThisUser(sender)) {
             LogWindow(handle, "dropped a datagram from another user, uid",
-                      sender ? static_cast<long>(sender->uid) : -1L);
+                      static_cast<long>(static_cast<int>(sender)));
             continue;
         }
         WindowMessage received;
@@ -280,11 +249,6 @@ std::unique_ptr<MessageWindow> MessageWindow::Create(WindowHandle handle, int* e
             return nullptr;
         case BindResult::kFailed:
             return nullptr;
-    }
-    const int on = 1;
-    if (setsockopt(state->socket.fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
-        *err = errno;
-        return nullptr;  // ~State removes the socket file
     }
     try {
         state->receiver = std::thread(&State::ReceiveLoop, state.get());

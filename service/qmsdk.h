@@ -85,6 +85,15 @@ QM_API void SDKDeInit(void);
 QM_API int SDKSendData(uint8_t dcbId, uint8_t hostId, uint8_t code, uint8_t* data, uint32_t length);
 QM_API void SDKSaveTxFile(void* window, uint8_t hostId, uint8_t dcbId, uint8_t code,
                           uint32_t length, uint8_t* data);
+/* Reads TXT/R<hostId>.txt, the back-end's reply to the most recent request;
+ * 1 when it answers that request (its code and DCB id into *code, *dcbId),
+ * else 0 with *length 0 and data untouched. data must hold 5000 bytes: each
+ * reply line goes into its own 20-byte slots, and a line that would pass
+ * 5000 bytes is dropped with every line after it. Only each line's own bytes
+ * are written, with no NUL, so fill the buffer with blanks (0x20) before each
+ * call: the rest of every slot then stays blank, as the terminal expects.
+ * A "DL  " (logon) reply gives 0x01 first when accepted, then the verdict's
+ * text, and *length 11. "DX  " replies are always refused. */
 QM_API int SDKGetRxFile(uint8_t hostId, uint8_t* data, uint8_t* code, uint8_t* dcbId,
                         uint32_t* length);
 QM_API void SDKUpdateProcess(int start, _DCBSELPARAM* selection);

@@ -28,8 +28,9 @@ class ChildProcess {
   public:
     // What of the child's output comes to the test through pipes. Output the
     // test does not read stays the test's own: a pipe nobody reads fills up
-    // and stalls a talkative child.
-    enum class Capture { kNothing, kOutput, kOutputAndErrors };
+    // and stalls a talkative child. kClosedPipe: output and errors go into a
+    // pipe whose reading end is closed, so every write to them fails (EPIPE).
+    enum class Capture { kNothing, kOutput, kOutputAndErrors, kClosedPipe };
 
     ChildProcess() = default;
     ~ChildProcess() {
@@ -52,6 +53,10 @@ class ChildProcess {
         int err[2] = {-1, -1};
         if (capture != Capture::kNothing && pipe2(out, O_CLOEXEC) != 0)
             return false;
+        if (capture == Capture::kClosedPipe) {
+            close(out[0]);
+            out[0] = -1;
+        }
         if (capture == Capture::kOutputAndErrors && pipe2(err, O_CLOEXEC) != 0) {
             CloseBoth(out);
             return false;
@@ -60,8 +65,9 @@ class ChildProcess {
         posix_spawn_file_actions_init(&actions);
         if (out[1] >= 0)
             posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (err[1] >= 0)
-            posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        if (err[1] >= 0 || capture == Capture::kClosedPipe)
+            posix_spawn_file_actions_adddup2(&actions, err[1] >= 0 ? err[1] : out[1],
+                                             STDERR_FILENO);
         if (!cwd.empty())
             posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
         std::vector<char*> argv;

@@ -2,7 +2,9 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,6 +78,31 @@ int SendRaw(const std::string& path, const void* data, size_t size) {
     int e = n < 0 ? errno : 0;
     close(fd);
     return e;
+}
+
+int SendRawAsAnotherUser(const std::string& path, const void* data, size_t size) {
+    // The child reaches the socket as root (the folder is private), then
+    // becomes another user before it sends: the kernel stamps the datagram
+    // with the uid of the moment of sending. Only async-signal-safe calls
+    // after fork, and the raw system call so that only this thread changes.
+    sockaddr_un addr = Address(path);
+    pid_t pid = fork();
+    if (pid < 0)
+        return 1;
+    if (pid == 0) {
+        int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            _exit(2);
+        if (syscall(SYS_setresgid, 65534, 65534, 65534) != 0)
+            _exit(3);
+        if (syscall(SYS_setresuid, 65534, 65534, 65534) != 0)
+            _exit(4);
+        _exit(send(fd, data, size, 0) == static_cast<ssize_t>(size) ? 0 : 5);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return 6;
+    return WEXITSTATUS(status);
 }
 
 ino_t InodeOf(const std::string& path) {

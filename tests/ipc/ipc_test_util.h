@@ -51,6 +51,9 @@ int BindRaw(const std::string& path);
 bool MakeStaleSocket(const std::string& path);
 // One datagram to path; 0 or errno.
 int SendRaw(const std::string& path, const void* data, size_t size);
+// One datagram to path sent as another user (uid 65534): 0 when sent, else a
+// code of the child that tried. Needs root.
+int SendRawAsAnotherUser(const std::string& path, const void* data, size_t size);
 // Inode of path, 0 when it does not exist.
 ino_t InodeOf(const std::string& path);
 

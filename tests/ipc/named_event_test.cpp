@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/named_event.h"
+#include "platform/window_message.h"
 #include "tests/ipc/ipc_test_util.h"
 
 namespace {
@@ -123,6 +124,28 @@ TEST_F(NamedEventTest, ASetWithNobodyListeningIsLost) {
     auto listener = Listen(kMutexName);
     ASSERT_TRUE(listener);
     EXPECT_FALSE(listener->Wait(0));
+}
+
+TEST_F(NamedEventTest, ASetFromAnotherUserIsIgnored) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "sending as another user needs root";
+    auto listener = Listen(kMutexName);
+    ASSERT_TRUE(listener);
+    const uint8_t set = 1;
+    ASSERT_EQ(qmtest::SendRawAsAnotherUser(EventPath(kMutexName), &set, sizeof set), 0);
+    EXPECT_FALSE(listener->Wait(0));
+}
+
+TEST_F(NamedEventTest, EventAndWindowSocketFilesAreTheOwnersAlone) {
+    auto listener = Listen("e");
+    int err = 0;
+    auto window = qm::MessageWindow::Create(4100, &err);
+    ASSERT_TRUE(listener && window) << std::strerror(err);
+    for (const std::string& path : {EventPath("e"), runtime_ + "/hwnd-4100"}) {
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << path;
+    }
 }
 
 TEST_F(NamedEventTest, BadNamesAreRefused) {

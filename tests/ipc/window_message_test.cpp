@@ -1,9 +1,6 @@
 // Window messages within the process and between real processes.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -342,29 +339,7 @@ TEST_F(WindowMessageTest, DatagramsFromAnotherUserAreDropped) {
     uint8_t foreign[qm::kWindowWireSize];
     qm::EncodeWindowMessage(kWmPosNotice, 0, 666, foreign);
 
-    // The child reaches the socket as root (the folder is private), then
-    // becomes another user before it sends: the kernel stamps the datagram
-    // with the uid of the moment of sending. Only async-signal-safe calls
-    // after fork, and the raw system call so that only this thread changes.
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            _exit(2);
-        if (syscall(SYS_setresgid, 65534, 65534, 65534) != 0)
-            _exit(3);
-        if (syscall(SYS_setresuid, 65534, 65534, 65534) != 0)
-            _exit(4);
-        _exit(send(fd, foreign, sizeof foreign, 0) == sizeof foreign ? 0 : 5);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << "the foreign datagram was not sent";
+    ASSERT_EQ(qmtest::SendRawAsAnotherUser(path, foreign, sizeof foreign), 0);
 
     uint8_t ours[qm::kWindowWireSize];
     qm::EncodeWindowMessage(kWmPosNotice, 0, 1, ours);

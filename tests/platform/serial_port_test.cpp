@@ -135,6 +135,13 @@ TEST_F(SerialPortTest, OpenSetsTheStationLine) {
     EXPECT_TRUE(fcntl(port->Fd(), F_GETFD) & FD_CLOEXEC);
 }
 
+// A pseudo-terminal has no modem lines and refuses the call; only that kind
+// of refusal passes.
+TEST_F(SerialPortTest, LoweringModemLinesPassesOnlyALineWithoutThem) {
+    EXPECT_EQ(0, LowerModemLines(slave_));
+    EXPECT_EQ(EBADF, LowerModemLines(-1));
+}
+
 TEST_F(SerialPortTest, SecondOpenIsRefusedUntilTheFirstCloses) {
     auto first = OpenCom3();
     ASSERT_TRUE(first);
