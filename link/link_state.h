@@ -37,8 +37,20 @@ inline constexpr size_t kMessageBufferSize = 5000;
 // the oldest frame with a log line rather than grow without bound.
 inline constexpr size_t kHandOffDepth = 64;
 
+// Short messages of one DCB id. Its file is shared by every station that
+// lists the id, and so are the count of messages waiting in it and the right
+// to deliver the first one: whichever station reaches the terminal delivers
+// it, and never two at once.
+struct ShortMessageSlot {
+    std::atomic<uint32_t> pending{0};
+    std::atomic<bool> sending{false};
+};
+
 struct TerminalLink {
-    TerminalLink(uint8_t id) : dcbId(id) {}
+    TerminalLink(uint8_t id, ShortMessageSlot& messages)
+        : dcbId(id),
+          pendingShortMessages(messages.pending),
+          shortMessageSending(messages.sending) {}
 
     const uint8_t dcbId;
     std::atomic<uint8_t> replyCommand{0};
@@ -48,9 +60,10 @@ struct TerminalLink {
     std::atomic<uint32_t> pageIndex{0};
     std::atomic<uint32_t> fragmentTotal{0};
     std::atomic<uint32_t> savedPageIndex{0};
-    std::atomic<uint32_t> pendingShortMessages{0};
-    // At most one short-message sender per terminal at a time.
-    std::atomic<bool> shortMessageSending{false};
+    // The DCB id's short-message count and sender flag, shared with every
+    // station that lists the same id.
+    std::atomic<uint32_t>& pendingShortMessages;
+    std::atomic<bool>& shortMessageSending;
 };
 
 struct StationLink {
@@ -97,6 +110,8 @@ struct Link {
     std::array<std::string, kDownloadFileCount> downloadFiles;
     WindowHandle notifyWindow = 0;
 
+    // By DCB id; declared before the stations, whose terminals refer to it.
+    std::array<ShortMessageSlot, 256> shortMessages;
     std::vector<std::unique_ptr<StationLink>> stations;  // opened ones, from position 0
     WorkerSet workers;
 };

@@ -146,7 +146,9 @@ TEST_F(RequestFileTest, ShortMessageCutShortLeavesTheFileAsItWas) {
     SDKSetSMS(1, 12, first);
     WithFileSizeLimit(13, [&] { SDKSetSMS(2, 12, second); });
     SDKSetSMS(3, 12, third);
-    EXPECT_EQ(ReadBytes(Txt("Swap/DX_12")), std::string("\x01" "first\r\n\x03" "third\r\n"));
+    EXPECT_EQ(ReadBytes(Txt("Swap/DX_12")), std::string("\x01"
+                                                        "first\r\n\x03"
+                                                        "third\r\n"));
 }
 
 TEST_F(RequestFileTest, ExportedWriterUsesTheProgramFolder) {

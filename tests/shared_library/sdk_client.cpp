@@ -48,11 +48,14 @@ long long NowMs() {
 bool Readable(int fd, long long deadline) {
     for (;;) {
         const long long left = deadline - NowMs();
-        if (left <= 0) return false;
+        if (left <= 0)
+            return false;
         pollfd p{fd, POLLIN, 0};
         const int n = poll(&p, 1, static_cast<int>(left));
-        if (n > 0) return true;
-        if (n < 0 && errno != EINTR) return false;
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return false;
     }
 }
 
@@ -99,20 +102,22 @@ int Run(void* lib, const std::string& home, const char* devsim) {
         return Fail("cannot write the site");
 
     int out[2];
-    if (pipe(out) != 0) return Fail("pipe");
+    if (pipe(out) != 0)
+        return Fail("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     const std::string script = home + "/script";
-    char* argv[] = {const_cast<char*>(devsim), const_cast<char*>("--home"),
-                    const_cast<char*>(home.c_str()), const_cast<char*>("--script"),
+    char* argv[] = {const_cast<char*>(devsim),         const_cast<char*>("--home"),
+                    const_cast<char*>(home.c_str()),   const_cast<char*>("--script"),
                     const_cast<char*>(script.c_str()), nullptr};
     pid_t sim = -1;
     const int spawned = posix_spawn(&sim, devsim, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
-    if (spawned != 0) return Fail("cannot start the device simulator");
+    if (spawned != 0)
+        return Fail("cannot start the device simulator");
     struct SimGuard {
         pid_t pid;
         int fd;
@@ -162,7 +167,8 @@ int Run(void* lib, const std::string& home, const char* devsim) {
     const char* expected[] = {"hello", "world"};
     for (size_t i = 0; rc == 0 && i < notices.size(); ++i) {
         const _REQUESTRECORD& r = *notices[i].record;
-        if (r.hostId != 1 || r.dcbId != 5 + static_cast<int>(i) || r.code != 0x0D + static_cast<int>(i) || r.length != 5 ||
+        if (r.hostId != 1 || r.dcbId != 5 + static_cast<int>(i) ||
+            r.code != 0x0D + static_cast<int>(i) || r.length != 5 ||
             std::memcmp(notices[i].data, expected[i], 5) != 0)
             rc = Fail("the request record or bytes are wrong");
     }
@@ -174,11 +180,14 @@ int Run(void* lib, const std::string& home, const char* devsim) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) return Fail("usage: sdk_client LIBRARY DEVSIM");
+    if (argc != 3)
+        return Fail("usage: sdk_client LIBRARY DEVSIM");
     void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return Fail(dlerror());
+    if (!lib)
+        return Fail(dlerror());
     char tmpl[] = "/tmp/qmsdk-XXXXXX";
-    if (!mkdtemp(tmpl)) return Fail("mkdtemp");
+    if (!mkdtemp(tmpl))
+        return Fail("mkdtemp");
     const int rc = Run(lib, tmpl, argv[2]);
     std::filesystem::remove_all(tmpl);
     dlclose(lib);
