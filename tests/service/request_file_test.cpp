@@ -76,6 +76,7 @@ TEST_F(RequestFileTest, NewRequestReplacesTheFileOfItsStationOnly) {
     ASSERT_TRUE(Write(1, 9, 40, "ZZ"));
     EXPECT_EQ(ReadBytes(Txt("T1.txt")), "GQLB 009\r\nZZ\r\n");
     EXPECT_EQ(ReadBytes(Txt("T2.txt")), "KXHZ 006\r\nABCDEFG\r\n");
+    EXPECT_EQ(FilesInTxt(), 2) << "replaced files are gone";
 }
 
 TEST_F(RequestFileTest, LongOrderIsWrittenWhole) {
@@ -98,6 +99,7 @@ TEST_F(RequestFileTest, UnwritableFilePostsNothingAndKeepsTheMemory) {
     ASSERT_EQ(mkdir(Txt("T4.txt").c_str(), 0755), 0);
     EXPECT_FALSE(Write(4, 9, 29, "X"));
     ExpectNoNotice();
+    EXPECT_EQ(FilesInTxt(), 2) << "the unfinished file is removed";
     uint8_t code = 0, dcb = 0;
     qm::LastRequest(&code, &dcb);
     EXPECT_EQ(code, 13);
