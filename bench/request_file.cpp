@@ -1,12 +1,12 @@
 // The cost of writing a request file, on the file system of the program
 // folder.
 //
-// For every request the manager rewrites TXT/T<host>.txt (open with
-// truncation, write, close) and then posts the notice; that time lies on the
-// request road between the last fragment and the back-end's notice. Some file
-// systems make a truncated-and-rewritten file costly to close (ext4 allocates
-// and starts writing back its blocks at once), so the same write is timed two
-// ways:
+// For every request the manager replaces TXT/T<host>.txt (a new file written
+// beside it, then exchanged with the old one, which is removed) and then
+// posts the notice; that time lies on the request road between the last
+// fragment and the back-end's notice. Some file systems make replacing a
+// file costly (ext4 writes back at once a file truncated and rewritten, or
+// renamed over another), so the same write is timed two ways:
 //
 //  rewrite: WriteRequestFile over the previous request file, as the manager
 //           does it;

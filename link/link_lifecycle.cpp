@@ -101,7 +101,8 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
         station->position = static_cast<uint8_t>(link->stations.size());
         if (!OpenStationPort(*link, entry, *station)) continue;
         for (uint32_t t = 0; t < entry.dcbCount && t < QM_MAX_TERMINALS; ++t)
-            station->terminals.push_back(std::make_unique<TerminalLink>(entry.dcbIds[t]));
+            station->terminals.push_back(std::make_unique<TerminalLink>(
+                entry.dcbIds[t], link->shortMessages[entry.dcbIds[t]]));
         link->stations.push_back(std::move(station));
     }
     if (link->stations.empty()) return 0;

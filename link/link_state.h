@@ -51,16 +51,29 @@ struct ReplyState {
     uint32_t pagesSending = 0;    // pages going out now; no paging meanwhile
 };
 
+// Short messages of one DCB id. Its file is shared by every station that
+// lists the id, and so are the count of messages waiting in it and the right
+// to deliver the first one: whichever station reaches the terminal delivers
+// it, and never two at once.
+struct ShortMessageSlot {
+    std::atomic<uint32_t> pending{0};
+    std::atomic<bool> sending{false};
+};
+
 struct TerminalLink {
-    TerminalLink(uint8_t id) : dcbId(id) {}
+    TerminalLink(uint8_t id, ShortMessageSlot& messages)
+        : dcbId(id),
+          pendingShortMessages(messages.pending),
+          shortMessageSending(messages.sending) {}
 
     const uint8_t dcbId;
     Event ack{Event::Mode::kAutoReset, false};       // an acknowledgement came
     Event activity{Event::Mode::kAutoReset, false};  // a frame reached the handler
     Event idle{Event::Mode::kManualReset, true};     // no exchange outstanding
-    std::atomic<uint32_t> pendingShortMessages{0};
-    // At most one short-message sender per terminal at a time.
-    std::atomic<bool> shortMessageSending{false};
+    // The DCB id's short-message count and sender flag, shared with every
+    // station that lists the same id.
+    std::atomic<uint32_t>& pendingShortMessages;
+    std::atomic<bool>& shortMessageSending;
 
     ReplyState Reply() const {
         std::lock_guard<std::mutex> hold(replyLock);
@@ -144,6 +157,8 @@ struct Link {
     std::array<std::string, kDownloadFileCount> downloadFiles;
     WindowHandle notifyWindow = 0;
 
+    // By DCB id; declared before the stations, whose terminals refer to it.
+    std::array<ShortMessageSlot, 256> shortMessages;
     std::vector<std::unique_ptr<StationLink>> stations;  // opened ones, from position 0
     WorkerSet workers;
 };

@@ -1,6 +1,28 @@
 #include "link/request_notice.h"
 
+#include <array>
+#include <mutex>
+#include <utility>
+
 namespace qm {
+namespace {
+
+// Notices posted to windows outside this process's own table, newest last.
+// Each stays alive until kKeptRequestNotices later ones have been posted.
+struct KeptNotices {
+    std::mutex lock;
+    std::array<std::shared_ptr<RequestNotice>, kKeptRequestNotices> ring;
+    size_t next = 0;
+};
+
+KeptNotices& Kept() {
+    // Never destroyed: a window of the program may still read the last
+    // notices while the process exits.
+    static KeptNotices* kept = new KeptNotices;
+    return *kept;
+}
+
+}  // namespace
 
 bool PostRequestNotice(WindowHandle window, uint8_t hostId, uint8_t dcbId, uint8_t command,
                        std::span<const uint8_t> data) {
@@ -14,7 +36,21 @@ bool PostRequestNotice(WindowHandle window, uint8_t hostId, uint8_t dcbId, uint8
     notice->data.push_back(0);
     const uint64_t wParam = reinterpret_cast<uintptr_t>(&notice->record);
     const int64_t lParam = static_cast<int64_t>(reinterpret_cast<uintptr_t>(notice->data.data()));
-    return PostMessage(window, WM_REQUEST_RECEIVED, wParam, lParam, std::move(notice));
+    if (IsWindowOfThisProcess(window))
+        return PostMessage(window, WM_REQUEST_RECEIVED, wParam, lParam, std::move(notice));
+
+    // A window the program binds itself: the program linked the service and
+    // runs the link in its own process, so the addresses are valid there.
+    // The notice is kept before it is posted, and released only when it is
+    // kKeptRequestNotices notices old.
+    std::shared_ptr<RequestNotice> oldest;  // released outside the lock
+    {
+        KeptNotices& kept = Kept();
+        std::lock_guard<std::mutex> hold(kept.lock);
+        oldest = std::exchange(kept.ring[kept.next], std::move(notice));
+        kept.next = (kept.next + 1) % kKeptRequestNotices;
+    }
+    return PostMessage(window, WM_REQUEST_RECEIVED, wParam, lParam);
 }
 
 }  // namespace qm

@@ -1,12 +1,20 @@
 // The request notice: a terminal's complete request on its way to the
 // application window as WM_REQUEST_RECEIVED.
 //
-// Each notice owns a copy of its record and bytes, carried as the message's
-// payload, so a request that arrives while an earlier notice is still queued
-// can never overwrite it; the copy is released with the message, after the
-// window's handler has run. wParam and lParam point into the copy.
+// Each notice has a copy of its record and bytes of its own, so a request
+// that arrives while an earlier notice is still queued can never overwrite
+// it; wParam and lParam point into the copy.
+//
+// A window of this process's own table (the manager's main window) gets the
+// copy as the message's payload, released with the message after the
+// window's handler has run. Any other window is one that a program linking
+// the service binds itself: the link runs in that program's process, so the
+// addresses are valid there too, but nothing tells when the program is done
+// with them. Such a notice is kept until kKeptRequestNotices later ones have
+// been posted to such windows (SDKDeInit does not release them).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <span>
 #include <vector>
@@ -15,6 +23,8 @@
 #include "service/qmsdk.h"
 
 namespace qm {
+
+inline constexpr size_t kKeptRequestNotices = QM_KEPT_REQUEST_NOTICES;
 
 struct RequestNotice {
     _REQUESTRECORD record{};

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "link/link_params.h"
@@ -24,64 +25,70 @@ constexpr long kMaxFileSize = 1 << 20;
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
     FILE* f = std::fopen(path.c_str(), "rbe");
-    if (!f) return false;
+    if (!f)
+        return false;
     out->clear();
     uint8_t buf[4096];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        if (out->size() + n > static_cast<size_t>(kMaxFileSize)) break;
+        if (out->size() + n > static_cast<size_t>(kMaxFileSize))
+            break;
         out->insert(out->end(), buf, buf + n);
     }
     std::fclose(f);
     return true;
 }
 
-// Removes the first record: the rest is written to Bak, which then replaces
-// the file in one rename, so a crash never leaves a half-written file.
-void RemoveFirstRecord(const std::string& swapDir, const std::string& path, size_t recordBytes) {
+// Where the rest of a DCB id's file is written while its first record is
+// removed. One per DCB id: the files of different terminals are rewritten at
+// the same time by their own senders.
+std::string ScratchPath(const std::string& swapDir, uint8_t dcbId) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/Bak_%.2d", dcbId);
+    return swapDir + name;
+}
+
+// Removes the first record: the rest is written to the scratch file, which
+// then replaces the file in one rename, so a crash never leaves a
+// half-written file.
+void RemoveFirstRecord(const std::string& swapDir, uint8_t dcbId, size_t recordBytes) {
+    const std::string path = ShortMessagePath(swapDir, dcbId);
     std::vector<uint8_t> contents;
-    if (!ReadWholeFile(path, &contents)) return;
+    if (!ReadWholeFile(path, &contents))
+        return;
     recordBytes = std::min(recordBytes, contents.size());
-    const std::string bak = swapDir + "/Bak";
+    const std::string bak = ScratchPath(swapDir, dcbId);
     FILE* f = std::fopen(bak.c_str(), "wbe");
-    if (!f) return;
+    if (!f)
+        return;
     size_t rest = contents.size() - recordBytes;
     bool ok = std::fwrite(contents.data() + recordBytes, 1, rest, f) == rest;
     ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(bak.c_str(), path.c_str()) != 0) DeleteFile(bak);
+    if (!ok || std::rename(bak.c_str(), path.c_str()) != 0)
+        DeleteFile(bak);
 }
 
 void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint8_t terminalPos) {
     TerminalLink& terminal = *station.terminals[terminalPos];
-    const std::string path = ShortMessagePath(link.swapDir, terminal.dcbId);
-    std::optional<ShortMessageRecord> record;
-    {
-        std::lock_guard<std::mutex> hold(g_fileLocks[terminal.dcbId]);
-        std::vector<uint8_t> contents;
-        if (!ReadWholeFile(path, &contents)) return;
-        record = ParseFirstRecord(contents);
-    }
-    if (!record) return;
+    std::optional<ShortMessageRecord> record = FirstShortMessage(link.swapDir, terminal.dcbId);
+    if (!record)
+        return;
 
     std::vector<uint8_t> payload = ShortMessagePayload(*record);
     terminal.BeginReply(kCmdShortMessage, 1);
     auto frame = BuildReplyFrame(terminal, kCmdShortMessage, 0, payload);
     if (!frame) {
-        if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
+        if (LogEnabled(kLogErrors))
+            AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
         return;
     }
     // Not acknowledged: the message stays first and the next beacon to the
-    // terminal announces it again.
-    if (!SendMACFrame(link, stationPos, terminalPos, *frame, true, true)) return;
-
-    std::lock_guard<std::mutex> hold(g_fileLocks[terminal.dcbId]);
-    uint32_t left = terminal.pendingShortMessages.load();
-    if (left > 0) terminal.pendingShortMessages = --left;
-    if (left > 0) {
-        RemoveFirstRecord(link.swapDir, path, record->recordBytes);
-    } else {
-        DeleteFile(path);
-    }
+    // terminal announces it again. No file lock is held meanwhile, so
+    // SDKSetSMS never waits for a terminal.
+    if (!SendMACFrame(link, stationPos, terminalPos, *frame, true, true))
+        return;
+    FinishShortMessage(link.swapDir, terminal.dcbId, terminal.pendingShortMessages,
+                       record->recordBytes);
 }
 
 }  // namespace
@@ -93,7 +100,8 @@ std::string ShortMessagePath(const std::string& swapDir, uint8_t dcbId) {
 }
 
 std::optional<ShortMessageRecord> ParseFirstRecord(const std::vector<uint8_t>& contents) {
-    if (contents.empty()) return std::nullopt;
+    if (contents.empty())
+        return std::nullopt;
     ShortMessageRecord r;
     r.number = contents[0];
     size_t i = 1;
@@ -109,6 +117,27 @@ std::optional<ShortMessageRecord> ParseFirstRecord(const std::vector<uint8_t>& c
     return r;
 }
 
+std::optional<ShortMessageRecord> FirstShortMessage(const std::string& swapDir, uint8_t dcbId) {
+    std::vector<uint8_t> contents;
+    std::lock_guard<std::mutex> hold(g_fileLocks[dcbId]);
+    if (!ReadWholeFile(ShortMessagePath(swapDir, dcbId), &contents))
+        return std::nullopt;
+    return ParseFirstRecord(contents);
+}
+
+void FinishShortMessage(const std::string& swapDir, uint8_t dcbId, std::atomic<uint32_t>& pending,
+                        size_t recordBytes) {
+    std::lock_guard<std::mutex> hold(g_fileLocks[dcbId]);
+    uint32_t left = pending.load();
+    if (left > 0)
+        pending = --left;
+    if (left > 0) {
+        RemoveFirstRecord(swapDir, dcbId, recordBytes);
+    } else {
+        DeleteFile(ShortMessagePath(swapDir, dcbId));
+    }
+}
+
 std::vector<uint8_t> ShortMessagePayload(const ShortMessageRecord& record) {
     const size_t n = std::min(record.text.size(), kShortMessageTextMax);
     std::vector<uint8_t> p(3 + n);
@@ -121,8 +150,11 @@ std::vector<uint8_t> ShortMessagePayload(const ShortMessageRecord& record) {
 
 void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, uint8_t dcbId,
                        const uint8_t* text) {
-    const char* t = reinterpret_cast<const char*>(text ? text : reinterpret_cast<const uint8_t*>(""));
-    const size_t len = std::strcspn(t, "\r\n");
+    const char* t =
+        reinterpret_cast<const char*>(text ? text : reinterpret_cast<const uint8_t*>(""));
+    std::string record(1, static_cast<char>(number));
+    record.append(t, std::strcspn(t, "\r\n"));
+    record += "\r\n";
     const std::string path = ShortMessagePath(swapDir, dcbId);
 
     std::lock_guard<std::mutex> hold(g_fileLocks[dcbId]);
@@ -131,26 +163,41 @@ void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, u
         CreateFolder(swapDir);
         f = std::fopen(path.c_str(), "abe");
     }
-    if (!f) return;
-    bool ok = std::fputc(number, f) != EOF;
-    ok = ok && std::fwrite(t, 1, len, f) == len;
-    ok = ok && std::fwrite("\r\n", 1, 2, f) == 2;
+    if (!f)
+        return;
+    std::error_code ec;
+    const auto oldSize = std::filesystem::file_size(path, ec);
+    bool ok = !ec && std::fwrite(record.data(), 1, record.size(), f) == record.size();
     ok = std::fclose(f) == 0 && ok;
-    if (!ok || !link) return;
+    if (!ok) {
+        // A full disk took part of the record: without it, the next record
+        // would merge into the piece and both would be lost.
+        if (!ec)
+            std::filesystem::resize_file(path, oldSize, ec);
+        if (LogEnabled(kLogErrors))
+            AppLog("SDKSetSMS Write Error", 255, dcbId);
+        return;
+    }
+    if (!link)
+        return;
+    bool listed = false;
     for (auto& station : link->stations)
-        for (auto& terminal : station->terminals)
-            if (terminal->dcbId == dcbId) ++terminal->pendingShortMessages;
+        for (auto& terminal : station->terminals) listed = listed || terminal->dcbId == dcbId;
+    if (listed)
+        ++link->shortMessages[dcbId].pending;
 }
 
 void StartShortMessageSender(Link& link, uint8_t stationPos, uint8_t terminalPos) {
     StationLink& station = *link.stations[stationPos];
     TerminalLink& terminal = *station.terminals[terminalPos];
-    if (terminal.shortMessageSending.exchange(true)) return;
+    if (terminal.shortMessageSending.exchange(true))
+        return;
     bool started = link.workers.Start([&link, &station, &terminal, stationPos, terminalPos] {
         SendShortMessage(link, station, stationPos, terminalPos);
         terminal.shortMessageSending = false;
     });
-    if (!started) terminal.shortMessageSending = false;
+    if (!started)
+        terminal.shortMessageSending = false;
 }
 
 }  // namespace qm

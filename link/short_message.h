@@ -8,6 +8,7 @@
 // their first CR or LF when queued, so no record holds a line end of its own.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,8 +35,19 @@ std::optional<ShortMessageRecord> ParseFirstRecord(const std::vector<uint8_t>& c
 // then at most 40 bytes of text.
 std::vector<uint8_t> ShortMessagePayload(const ShortMessageRecord& record);
 
-// SDKSetSMS: appends a record to the terminal's file and raises the pending
-// count of every terminal with that DCB id on every station.
+// The first record of the DCB id's file; none when the file is missing or
+// empty.
+std::optional<ShortMessageRecord> FirstShortMessage(const std::string& swapDir, uint8_t dcbId);
+
+// After the first record (recordBytes long) has been delivered: lowers the
+// DCB id's pending count and removes the record, or deletes the file when
+// the count reaches 0.
+void FinishShortMessage(const std::string& swapDir, uint8_t dcbId, std::atomic<uint32_t>& pending,
+                        size_t recordBytes);
+
+// SDKSetSMS: appends a record to the terminal's file and raises the DCB id's
+// pending count when a station lists it. A record that cannot be written
+// whole is cut off again, so the file keeps only whole records.
 void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, uint8_t dcbId,
                        const uint8_t* text);
 

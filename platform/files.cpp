@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace qm {
@@ -74,6 +76,15 @@ bool CopyBytes(int in, int out) {
         if (!WriteAll(out, buf, static_cast<size_t>(n)))
             return false;
     }
+}
+
+// Removes a file that is not to be kept; false, with the errno of the
+// failure that led here.
+bool Discard(const std::string& path) {
+    const int err = errno;
+    unlink(path.c_str());
+    errno = err;
+    return false;
 }
 
 std::string ExecutablePath() {
@@ -152,6 +163,42 @@ bool CopyFile(const std::string& from, const std::string& to) {
         return true;
     unlink(to.c_str());
     return false;
+}
+
+bool ReplaceFile(const std::string& path, const void* data, size_t size) {
+    // A name of its own beside the target, hidden from a plain listing and
+    // unique among the writers of this process and of others.
+    static std::atomic<uint32_t> serial{0};
+    const size_t slash = path.rfind('/');
+    const size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const std::string temp = path.substr(0, base) + "." + path.substr(base) + "." +
+                             std::to_string(getpid()) + "-" + std::to_string(serial++);
+    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (out.Get() < 0)
+        return false;
+    const bool written = WriteAll(out.Get(), static_cast<const char*>(data), size);
+    if (!out.Close() || !written)
+        return Discard(temp);
+    struct stat target {};
+    const bool present = lstat(path.c_str(), &target) == 0;
+    if (present && S_ISDIR(target.st_mode)) {
+        errno = EISDIR;
+        return Discard(temp);
+    }
+    // Exchanged rather than renamed over: ext4 writes a file renamed over
+    // another one back to the disk at once (so that a crash cannot leave an
+    // empty file where a full one stood), which costs milliseconds on a busy
+    // disk. After the exchange the temporary name holds the old file, which
+    // goes. Without a target, or on a file system that cannot exchange, a
+    // plain rename does.
+    if (present &&
+        renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+        unlink(temp.c_str());
+        return true;
+    }
+    if (rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    return Discard(temp);
 }
 
 std::string FindFileIgnoringCase(const std::string& dir, const std::string& name) {

@@ -6,6 +6,7 @@
 // otherwise by a name equal ignoring ASCII letter case.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,13 @@ bool DeleteFile(const std::string& path);
 // incomplete is removed. Copying a file onto itself is refused (false) and
 // leaves it intact.
 bool CopyFile(const std::string& from, const std::string& to);
+
+// Makes bytes the whole contents of path: they are written to a new file
+// beside it, which then takes the place of path in one rename. A reader sees
+// the old file or the new one, never a part; when any step fails, path is
+// left as it was, the new file is removed and the result is false (errno
+// set).
+bool ReplaceFile(const std::string& path, const void* data, size_t size);
 
 // The name of the entry of dir that stands for name: name itself when it
 // exists, else the first entry (in ListFolder's order) equal to it ignoring

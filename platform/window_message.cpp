@@ -313,6 +313,12 @@ size_t MessageWindow::Pending() const {
 
 // ---- posting ----
 
+bool IsWindowOfThisProcess(WindowHandle handle) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> hold(registry.lock);
+    return registry.windows.count(handle) != 0;
+}
+
 bool PostMessage(WindowHandle target, uint32_t message, uint64_t wParam, int64_t lParam,
                  std::shared_ptr<void> payload) {
     if (!ValidWindowHandle(target)) {

@@ -91,6 +91,10 @@ class MessageWindow {
     std::unique_ptr<State> state_;
 };
 
+// Whether a window with this handle belongs to this process: a post to it
+// stays in the process and may carry a payload.
+bool IsWindowOfThisProcess(WindowHandle handle);
+
 // Posts a message to a window. Returns false (errno: EINVAL for an invalid
 // handle or a payload bound for another process, ENOENT or ECONNREFUSED when
 // the window does not exist, EAGAIN when its queue is full, or the runtime

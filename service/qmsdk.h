@@ -24,6 +24,18 @@ extern "C" {
 #define WM_POS_NOTICE 1280       /* 0x500: manager <-> back-end notices */
 #define WM_REQUEST_RECEIVED 1536 /* 0x600: link -> main window, a request is complete */
 
+/*
+ * WM_REQUEST_RECEIVED: wParam is the address of the request's _REQUESTRECORD
+ * and lParam the address of its bytes (record.length of them), both in the
+ * memory of the process that called SDKInit. A program that links the
+ * service gets the notice at the window it gave to SDKInit, as a 24-byte
+ * datagram on the window socket it binds itself, and reads the record and
+ * bytes at those addresses in its own process. They stay valid until
+ * QM_KEPT_REQUEST_NOTICES further request notices have been posted;
+ * SDKDeInit does not release them. Copy what is needed before then.
+ */
+#define QM_KEPT_REQUEST_NOTICES 256
+
 /* Notice codes carried in lParam of WM_POS_NOTICE besides host ids 1..8. */
 #define QM_NOTICE_SHORT_MESSAGE 0
 #define QM_NOTICE_LOGON 10

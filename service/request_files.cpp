@@ -1,7 +1,5 @@
 #include "service/request_files.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -73,15 +71,10 @@ bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t ho
                       uint8_t dcbId, uint8_t code, std::span<const uint8_t> data) {
     const std::string path = HostFile(txtDir, 'T', hostId);
     const std::string text = FormatRequestFile(dcbId, code, data);
-    // A new file rather than the old one truncated: on ext4 a truncated
-    // rewrite is flushed at close, which costs milliseconds per request.
-    // The back-end reads the file only after the notice, so nothing sees
-    // it missing.
-    unlink(path.c_str());
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "wbe"));
-    if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-    ok = std::fclose(f.release()) == 0 && ok;
+    // Written beside the old file and renamed over it: a back-end still
+    // reading the previous request sees it whole, and a write that fails
+    // (a full disk) leaves it as it was.
+    const bool ok = ReplaceFile(path, text.data(), text.size());
     // A request file cut short by a full disk must not be announced: the
     // back-end would book a different order than the waiter took.
     if (!ok) {

@@ -1,5 +1,7 @@
 // The clock-and-title reply and short-message delivery.
+#include <algorithm>
 #include <ctime>
+#include <map>
 
 #include "tests/integration/traffic_fixture.h"
 
@@ -96,6 +98,45 @@ TEST_F(ClockAndMessages, AnUnacknowledgedMessageStaysFirstAndIsAnnouncedAgain) {
     ASSERT_TRUE(sim_->WaitFor([&] { return t.ShortMessages().size() >= 1; }, 6000));
     ASSERT_TRUE(WaitUntil([&] { return !Exists(Home("TXT/Swap/DX_05")); }, 2000));
     EXPECT_GE(t.Counters().messageBeacons, 2u);
+}
+
+// Terminal 5 is listed under both stations, 1 and 2 under one each; all
+// deliveries run side by side. Every message reaches its terminal exactly
+// once and in order, whichever station gets there, and every file ends
+// deleted with nothing left pending.
+TEST_F(ClockAndMessages, ConcurrentDeliveriesStayWholeAcrossStations) {
+    Start({{"COM3", {5, 1}}, {"COM4", {5, 2}}});
+    const std::vector<uint8_t> ids = {5, 1, 2};
+    for (uint8_t id : ids)
+        for (uint8_t k = 1; k <= 3; ++k) {
+            std::string text = "D" + std::to_string(id) + "M" + std::to_string(k);
+            SDKSetSMS(k, id, reinterpret_cast<uint8_t*>(text.data()));
+        }
+    auto files = [&] {
+        return Exists(Home("TXT/Swap/DX_05")) + Exists(Home("TXT/Swap/DX_01")) +
+               Exists(Home("TXT/Swap/DX_02"));
+    };
+    ASSERT_TRUE(WaitUntil([&] { return files() == 0; }, 15000));
+
+    const std::vector<std::pair<std::string, uint8_t>> reached = {
+        {"COM3", 5}, {"COM4", 5}, {"COM3", 1}, {"COM4", 2}};
+    std::map<uint8_t, std::vector<int>> got;
+    for (const auto& [port, id] : reached) {
+        int last = 0;
+        for (const devsim::ShortMessage& m : Term(port, id).ShortMessages()) {
+            EXPECT_GT(m.number, last) << port << " " << int(id);
+            last = m.number;
+            EXPECT_EQ(m.text, Text("D" + std::to_string(id) + "M" + std::to_string(m.number)));
+            got[id].push_back(m.number);
+        }
+    }
+    for (uint8_t id : ids) {
+        std::sort(got[id].begin(), got[id].end());
+        EXPECT_EQ(got[id], (std::vector<int>{1, 2, 3})) << int(id);
+    }
+    for (const auto& station : CurrentLink()->stations)
+        for (const auto& terminal : station->terminals)
+            EXPECT_EQ(terminal->pendingShortMessages.load(), 0u) << int(terminal->dcbId);
 }
 
 }  // namespace

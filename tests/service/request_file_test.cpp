@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,10 @@ class RequestFileTest : public ServiceTest {
   protected:
     bool Write(uint8_t host, uint8_t dcb, uint8_t code, const std::string& data) {
         return qm::WriteRequestFile(txt_, backEnd_, host, dcb, code, Bytes(data));
+    }
+    long FilesInTxt() const {
+        const std::filesystem::directory_iterator all(txt_);
+        return std::distance(begin(all), end(all));
     }
     // Nothing may be queued: posts within the process land at once.
     void ExpectNoNotice() {
@@ -70,6 +76,7 @@ TEST_F(RequestFileTest, NewRequestReplacesTheFileOfItsStationOnly) {
     ASSERT_TRUE(Write(1, 9, 40, "ZZ"));
     EXPECT_EQ(ReadBytes(Txt("T1.txt")), "GQLB 009\r\nZZ\r\n");
     EXPECT_EQ(ReadBytes(Txt("T2.txt")), "KXHZ 006\r\nABCDEFG\r\n");
+    EXPECT_EQ(FilesInTxt(), 2) << "replaced files are gone";
 }
 
 TEST_F(RequestFileTest, LongOrderIsWrittenWhole) {
@@ -92,36 +99,58 @@ TEST_F(RequestFileTest, UnwritableFilePostsNothingAndKeepsTheMemory) {
     ASSERT_EQ(mkdir(Txt("T4.txt").c_str(), 0755), 0);
     EXPECT_FALSE(Write(4, 9, 29, "X"));
     ExpectNoNotice();
+    EXPECT_EQ(FilesInTxt(), 2) << "the unfinished file is removed";
     uint8_t code = 0, dcb = 0;
     qm::LastRequest(&code, &dcb);
     EXPECT_EQ(code, 13);
     EXPECT_EQ(dcb, 7);
 }
 
-TEST_F(RequestFileTest, FileCutShortPostsNothing) {
-    ASSERT_TRUE(Write(2, 7, 13, "0123"));
-    qm::WindowMessage m;
-    ASSERT_TRUE(window_->GetMessage(&m, kWaitMs));
-
-    // Opening works, writing does not get far: the file may grow to 5 bytes
-    // only, as on a full disk.
+// Runs fn while files of this process may grow to `bytes` only, as on a full
+// disk: opening works, writing does not get far.
+template <class Fn>
+void WithFileSizeLimit(rlim_t bytes, Fn fn) {
     struct sigaction ignore {}, old {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old);
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
-    small.rlim_cur = 5;
+    small.rlim_cur = bytes;
     setrlimit(RLIMIT_FSIZE, &small);
-    const bool written = Write(5, 9, 13, "0123");
+    fn();
     setrlimit(RLIMIT_FSIZE, &saved);
     sigaction(SIGXFSZ, &old, nullptr);
+}
+
+TEST_F(RequestFileTest, FileCutShortPostsNothingAndKeepsTheOldFile) {
+    ASSERT_TRUE(Write(2, 7, 13, "0123"));
+    qm::WindowMessage m;
+    ASSERT_TRUE(window_->GetMessage(&m, kWaitMs));
+
+    ASSERT_TRUE(WriteBytes(Txt("T5.txt"), "earlier request"));
+    bool written = true;
+    WithFileSizeLimit(5, [&] { written = Write(5, 9, 13, "0123"); });
     EXPECT_FALSE(written);
     ExpectNoNotice();
+    EXPECT_EQ(ReadBytes(Txt("T5.txt")), "earlier request");
+    EXPECT_EQ(FilesInTxt(), 2) << "the unfinished file is removed";
     uint8_t code = 0, dcb = 0;
     qm::LastRequest(&code, &dcb);
     EXPECT_EQ(code, 13);
     EXPECT_EQ(dcb, 7);
+}
+
+// A short message that does not fit leaves no piece behind for the next one
+// to merge into.
+TEST_F(RequestFileTest, ShortMessageCutShortLeavesTheFileAsItWas) {
+    uint8_t first[] = "first", second[] = "second message", third[] = "third";
+    SDKSetSMS(1, 12, first);
+    WithFileSizeLimit(13, [&] { SDKSetSMS(2, 12, second); });
+    SDKSetSMS(3, 12, third);
+    EXPECT_EQ(ReadBytes(Txt("Swap/DX_12")), std::string("\x01"
+                                                        "first\r\n\x03"
+                                                        "third\r\n"));
 }
 
 TEST_F(RequestFileTest, ExportedWriterUsesTheProgramFolder) {

@@ -1,0 +1,51 @@
+// Short-message files taken apart by delivery: senders of different
+// terminals remove records from their own files at the same time.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/short_message.h"
+#include "tests/common/test_site.h"
+
+namespace qm::test {
+namespace {
+
+TEST(ShortMessageFiles, ConcurrentRemovalsKeepEachTerminalsFileApart) {
+    TestSite site(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kInherited);
+    const std::string swap = site / "Swap";
+    constexpr int kTerminals = 8, kMessages = 60;
+    std::vector<std::atomic<uint32_t>> pending(kTerminals + 1);
+    for (uint8_t id = 1; id <= kTerminals; ++id) {
+        for (int k = 1; k <= kMessages; ++k) {
+            std::string text = "T" + std::to_string(id) + "#" + std::to_string(k);
+            QueueShortMessage(nullptr, swap, static_cast<uint8_t>(k), id,
+                              reinterpret_cast<const uint8_t*>(text.c_str()));
+        }
+        pending[id] = kMessages;
+    }
+    std::vector<std::vector<std::string>> seen(kTerminals + 1);
+    std::vector<std::thread> senders;
+    for (uint8_t id = 1; id <= kTerminals; ++id)
+        senders.emplace_back([&, id] {
+            while (auto record = FirstShortMessage(swap, id)) {
+                seen[id].emplace_back(record->text.begin(), record->text.end());
+                if (seen[id].size() > kMessages)
+                    return;
+                FinishShortMessage(swap, id, pending[id], record->recordBytes);
+            }
+        });
+    for (auto& t : senders) t.join();
+    for (uint8_t id = 1; id <= kTerminals; ++id) {
+        std::vector<std::string> expected;
+        for (int k = 1; k <= kMessages; ++k)
+            expected.push_back("T" + std::to_string(id) + "#" + std::to_string(k));
+        EXPECT_EQ(seen[id], expected) << "terminal " << int(id);
+        EXPECT_FALSE(Exists(ShortMessagePath(swap, id)));
+    }
+}
+
+}  // namespace
+}  // namespace qm::test
