@@ -86,29 +86,4 @@ std::optional<Bytes> ManagerLine::ReadFrame(int timeoutMs) {
     }
 }
 
-std::optional<Bytes> ManagerLine::ReadBytes(size_t count, int timeoutMs) {
-    const int64_t deadline = MonotonicUs() + int64_t{timeoutMs} * 1000;
-    while (pending_.size() < count) {
-        if (!Fill(deadline)) {
-            return std::nullopt;
-        }
-    }
-    Bytes bytes(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(count));
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(count));
-    return bytes;
-}
-
-bool ManagerLine::QuietFor(int ms) {
-    if (!pending_.empty()) {
-        return false;
-    }
-    const int64_t deadline = MonotonicUs() + int64_t{ms} * 1000;
-    while (Fill(deadline)) {
-        if (!pending_.empty()) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace qm::devsim::test

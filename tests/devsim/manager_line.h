@@ -18,17 +18,11 @@ class ManagerLine {
     // Opens `path` read-write, non-blocking, not as controlling terminal, raw.
     bool Open(const std::string& path);
     void Close();
-    int Fd() const { return fd_.Get(); }
 
     bool Write(const Bytes& bytes);
     // The next complete frame (0x00 ... 0xFF) within `timeoutMs`; bytes before
     // a start marker are skipped.
     std::optional<Bytes> ReadFrame(int timeoutMs = 1000);
-    // Exactly `count` bytes as they come, within `timeoutMs`.
-    std::optional<Bytes> ReadBytes(size_t count, int timeoutMs = 1000);
-    // True when nothing at all arrives within `ms`: the devices stay silent
-    // for longer than the manager would wait for an answer.
-    bool QuietFor(int ms);
 
   private:
     // Reads what is there, waiting at most until the deadline; false on time-out.

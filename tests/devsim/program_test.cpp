@@ -1,5 +1,5 @@
-// The qm-devsim program as a demo script uses it: start it on a site, wait
-// for "ready", talk to its port, end it.
+// The qm-devsim program as the demo uses it: start it on a site with a script,
+// wait for "ready", talk to its port, end it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -71,32 +71,6 @@ TEST_F(Program, ServesTheSiteTracesAndEndsOnSigterm) {
     // The port's link goes with the program.
     struct stat st {};
     EXPECT_NE(::lstat((Home() + "/ports/COM3").c_str(), &st), 0);
-}
-
-TEST_F(Program, EndsByItselfAtTheScriptsEnd) {
-    Write("short.txt", "end 100\n");
-    ChildProcess child;
-    ASSERT_TRUE(StartDevsim(child, {"--home", Home(), "--script", Home() + "/short.txt"}));
-    EXPECT_EQ(child.ReadLine(5000), "ready");
-    EXPECT_EQ(child.WaitExit(5000), 0);
-}
-
-TEST_F(Program, RefusesBadInput) {
-    Write("bad.txt", "at 10 request 1 12\n");
-    Write("stranger.txt", "at 10 clock 1 99\n");
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"--home"},
-        {"--home", Home() + "/nowhere"},
-        {"--home", Home(), "--script", Home() + "/bad.txt"},
-        {"--home", Home(), "--script", Home() + "/stranger.txt"},
-        {"--home", Home(), "--script", Home() + "/missing.txt"},
-    };
-    for (const auto& args : cases) {
-        ChildProcess child;
-        ASSERT_TRUE(StartDevsim(child, args));
-        EXPECT_EQ(child.WaitExit(5000), 2) << (args.empty() ? "" : args.back());
-    }
 }
 
 }  // namespace
