@@ -3,7 +3,7 @@
 // the manager's side of the contract once and reports on standard output,
 // one line each, prefixed "fake: ":
 //
-//   pid, handle, home     who it is, the handle it got, its QM_HOME
+//   home                  its QM_HOME
 //   R1 ok|bad ...         a request KT from DCB 007 (T1.txt, notice 1): the
 //                         reply R1.txt must be there, headed "KT   007", when
 //                         notice 1 comes back
@@ -15,9 +15,7 @@
 //                         the manager does), until the close event:
 //   closing               and the exit status from $QM_FAKE_EXIT (default 0)
 //
-// $QM_FAKE_MODE: "exit:<n>" ends with status n right after announcing its
-// window; "stubborn" ignores the close event ("ignoring close"), so that only
-// a signal ends it. Every wait is bounded; a lost notice ends it with 4.
+// Every wait is bounded; a lost notice ends it with 4.
 #include <unistd.h>
 
 #include <cstdio>
@@ -124,9 +122,6 @@ int main(int argc, char** argv) {
     g_backEnd = static_cast<qm::WindowHandle>(std::atol(argv[1]));
     const std::string home = qm::ProgramDir();
     g_txt = home + "/TXT";
-    const std::string mode = std::getenv("QM_FAKE_MODE") ? std::getenv("QM_FAKE_MODE") : "";
-    Say("pid " + std::to_string(::getpid()));
-    Say("handle " + std::string(argv[1]));
     Say("home " + home);
 
     int err = 0;
@@ -138,9 +133,6 @@ int main(int argc, char** argv) {
         return 8;
     }
     Post(window->Handle());
-    if (mode.starts_with("exit:")) {
-        return std::atoi(mode.c_str() + 5);
-    }
 
     if (!Exchange(*window, 1, "KT   007", "0012 04 00001 0000009 00000001\r\n") ||
         !Exchange(*window, 2, "DL   007", "zhang      1234 00000001\r\n")) {
@@ -162,10 +154,6 @@ int main(int argc, char** argv) {
     for (;;) {
         const int ready = qm::WaitAny({closeEvent.get(), &window->QueueReady()}, kIdleWaitMs);
         if (ready == 0) {
-            if (mode == "stubborn") {
-                Say("ignoring close");
-                continue;
-            }
             Say("closing");
             return ExitStatusOnClose();
         }
