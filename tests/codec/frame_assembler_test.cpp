@@ -39,156 +39,89 @@ std::vector<Report> FeedAll(const ByteVec& stream) {
     return FeedAll(a, stream);
 }
 
-TEST(FrameAssembler, NoiseBeforeAStartIsDropped) {
-    const auto r = FeedAll(Bytes({0x12, 0x34, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].kind, FrameKind::kBeacon);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
+// A frame start, `fill` bytes 0x41, then `tail`.
+ByteVec Long(size_t fill, const ByteVec& tail) {
+    ByteVec out(1 + fill, 0x41);
+    out[0] = 0x00;
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
 }
 
-TEST(FrameAssembler, StartInsideAFrameReportsThePartAndStartsOver) {
-    const auto r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA}));
-    EXPECT_EQ(r[1].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[1].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
-}
-
-TEST(FrameAssembler, RepeatedStartsEachReportOneByte) {
-    const auto r = FeedAll(Bytes({0x00, 0x00, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00}));
-    EXPECT_EQ(r[1].event, AssemblerEvent::kError6);
-    EXPECT_EQ(r[2].kind, FrameKind::kBeacon);
-}
-
-TEST(FrameAssembler, ControlFramesAndTheirComplements) {
-    auto r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFE, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].kind, FrameKind::kControl);
-
-    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF}));
-
-    // The address is judged before the command.
-    r = FeedAll(Bytes({0x00, 0x05, 0xFB, 0x01, 0xFD, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError4);
-
-    // 5 to 8 bytes are all control frames; their extra bytes are not looked at.
-    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x23, 0xDC, 0x41, 0x42, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].kind, FrameKind::kControl);
-    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x23, 0xDD, 0x41, 0x42, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
-
-    // A 5-byte frame: the end marker stands where the command complement
-    // should be, and 0x01 + 0xFF is not 0xFF.
-    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
-}
-
-TEST(FrameAssembler, BeaconWithBadAddressIsError4) {
-    const auto r = FeedAll(Bytes({0x00, 0x05, 0xFB, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError4);
-    EXPECT_EQ(r[0].kind, FrameKind::kBeacon);
-}
-
-TEST(FrameAssembler, TooShortIsError3) {
-    auto r = FeedAll(Bytes({0x00, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError3);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0xFF}));
-
-    r = FeedAll(Bytes({0x00, 0x05, 0xFF, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError3);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFF}));
-    EXPECT_EQ(r[1].event, AssemblerEvent::kFrame);
-
-    // An end marker outside a frame is noise.
-    EXPECT_TRUE(FeedAll(Bytes({0xFF, 0xFF, 0x05})).empty());
-}
-
-TEST(FrameAssembler, DataFramesAreNotCheckedForComplements) {
-    // Address and command complements both wrong, checksum wrong too: the
-    // frame handler judges it, not the assembler.
-    const auto frame = Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0x61, 0xFF});
-    const auto r = FeedAll(frame);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].kind, FrameKind::kData);
-    EXPECT_EQ(r[0].bytes, frame);
-
-    // Nine bytes already count as data.
-    const auto nine = Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0xFF});
-    const auto r9 = FeedAll(nine);
-    ASSERT_EQ(r9.size(), 1u);
-    EXPECT_EQ(r9[0].kind, FrameKind::kData);
-}
-
-TEST(FrameAssembler, LongestFrameIsAccepted) {
-    ByteVec frame(255, 0x41);
-    frame[0] = 0x00;
-    frame[254] = 0xFF;
-    const auto r = FeedAll(frame);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].bytes.size(), 255u);
-}
-
-TEST(FrameAssembler, OverflowIsError2AndTheNextStartIsClean) {
-    FrameAssembler a;
-    ByteVec stream(256, 0x41);
-    stream[0] = 0x00;
-    auto r = FeedAll(a, stream);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError2);
-    ASSERT_EQ(r[0].bytes.size(), 255u);
-    EXPECT_EQ(r[0].bytes[0], 0x00);
-    EXPECT_EQ(r[0].bytes[254], 0x41);
-    EXPECT_FALSE(a.InFrame());
-    EXPECT_EQ(a.Length(), 0u);
-
-    // What follows up to the next start is noise, an end marker included.
-    r = FeedAll(a, Bytes({0x41, 0xFF, 0x42, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
-}
-
-TEST(FrameAssembler, EndMarkerOneByteTooLateIsDroppedWithTheFrame) {
-    FrameAssembler a;
-    ByteVec stream(255, 0x41);
-    stream[0] = 0x00;
-    stream.push_back(0xFF);  // would be byte 256
-    auto r = FeedAll(a, stream);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError2);
-    EXPECT_FALSE(a.InFrame());
-}
-
-TEST(FrameAssembler, StartMarkerAfter255BytesIsError6NotError2) {
-    FrameAssembler a;
-    ByteVec stream(255, 0x41);
-    stream[0] = 0x00;
-    stream.push_back(0x00);
-    auto r = FeedAll(a, stream);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
-    EXPECT_EQ(r[0].bytes.size(), 255u);
-    EXPECT_TRUE(a.InFrame());
-    EXPECT_EQ(a.Length(), 1u);
+TEST(FrameAssembler, StreamsGiveTheirReports) {
+    using E = AssemblerEvent;
+    using K = FrameKind;
+    const ByteVec beacon = Bytes({0x00, 0x05, 0xFA, 0xFF});
+    const ByteVec data = Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0x61, 0xFF});
+    const struct {
+        const char* what;
+        ByteVec stream;
+        std::vector<Report> reports;
+    } cases[] = {
+        {"noise before a start",
+         Bytes({0x12, 0x34, 0x00, 0x05, 0xFA, 0xFF}),
+         {{E::kFrame, K::kBeacon, beacon}}},
+        {"start inside a frame",
+         Bytes({0x00, 0x05, 0xFA, 0x00, 0x05, 0xFA, 0xFF}),
+         {{E::kError6, K::kInvalid, Bytes({0x00, 0x05, 0xFA})}, {E::kFrame, K::kBeacon, beacon}}},
+        {"repeated starts",
+         Bytes({0x00, 0x00, 0x00, 0x05, 0xFA, 0xFF}),
+         {{E::kError6, K::kInvalid, Bytes({0x00})},
+          {E::kError6, K::kInvalid, Bytes({0x00})},
+          {E::kFrame, K::kBeacon, beacon}}},
+        {"control",
+         Bytes({0x00, 0x05, 0xFA, 0x01, 0xFE, 0xFF}),
+         {{E::kFrame, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFE, 0xFF})}}},
+        {"control, bad command complement",
+         Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF}),
+         {{E::kError5, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF})}}},
+        {"address judged before the command",
+         Bytes({0x00, 0x05, 0xFB, 0x01, 0xFD, 0xFF}),
+         {{E::kError4, K::kControl, Bytes({0x00, 0x05, 0xFB, 0x01, 0xFD, 0xFF})}}},
+        {"8-byte control, extra bytes not looked at",
+         Bytes({0x00, 0x05, 0xFA, 0x23, 0xDC, 0x41, 0x42, 0xFF}),
+         {{E::kFrame, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x23, 0xDC, 0x41, 0x42, 0xFF})}}},
+        {"8-byte control, bad complement",
+         Bytes({0x00, 0x05, 0xFA, 0x23, 0xDD, 0x41, 0x42, 0xFF}),
+         {{E::kError5, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x23, 0xDD, 0x41, 0x42, 0xFF})}}},
+        // The end marker stands where the complement should be: 0x01 + 0xFF is not 0xFF.
+        {"5-byte control",
+         Bytes({0x00, 0x05, 0xFA, 0x01, 0xFF}),
+         {{E::kError5, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFF})}}},
+        {"beacon, bad address",
+         Bytes({0x00, 0x05, 0xFB, 0xFF}),
+         {{E::kError4, K::kBeacon, Bytes({0x00, 0x05, 0xFB, 0xFF})}}},
+        {"too short", Bytes({0x00, 0xFF}), {{E::kError3, K::kInvalid, Bytes({0x00, 0xFF})}}},
+        {"too short, then a beacon",
+         Bytes({0x00, 0x05, 0xFF, 0x00, 0x05, 0xFA, 0xFF}),
+         {{E::kError3, K::kInvalid, Bytes({0x00, 0x05, 0xFF})}, {E::kFrame, K::kBeacon, beacon}}},
+        {"end markers outside a frame", Bytes({0xFF, 0xFF, 0x05}), {}},
+        // The frame handler judges complements and checksum of data frames.
+        {"data, nothing checked", data, {{E::kFrame, K::kData, data}}},
+        {"nine bytes are data",
+         Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0xFF}),
+         {{E::kFrame, K::kData, Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0xFF})}}},
+        {"longest frame", Long(253, {0xFF}), {{E::kFrame, K::kData, Long(253, {0xFF})}}},
+        // What follows an overflow up to the next start is noise, an end marker included.
+        {"overflow",
+         Long(255, Bytes({0x41, 0xFF, 0x42, 0x00, 0x05, 0xFA, 0xFF})),
+         {{E::kError2, K::kInvalid, Long(254, {})}, {E::kFrame, K::kBeacon, beacon}}},
+        {"end marker one byte too late",
+         Long(254, Bytes({0xFF, 0x00, 0x05, 0xFA, 0xFF})),
+         {{E::kError2, K::kInvalid, Long(254, {})}, {E::kFrame, K::kBeacon, beacon}}},
+        // A start after 255 bytes begins the next frame.
+        {"start after 255 bytes",
+         Long(254, Bytes({0x00, 0x05, 0xFA, 0xFF})),
+         {{E::kError6, K::kData, Long(254, {})}, {E::kFrame, K::kBeacon, beacon}}},
+    };
+    for (const auto& c : cases) {
+        const auto r = FeedAll(c.stream);
+        ASSERT_EQ(r.size(), c.reports.size()) << c.what;
+        for (size_t i = 0; i < r.size(); ++i) {
+            EXPECT_EQ(r[i].event, c.reports[i].event) << c.what << " " << i;
+            EXPECT_EQ(r[i].kind, c.reports[i].kind) << c.what << " " << i;
+            EXPECT_EQ(r[i].bytes, c.reports[i].bytes) << c.what << " " << i;
+        }
+    }
 }
 
 TEST(FrameAssembler, TwoFramesInOneRead) {
