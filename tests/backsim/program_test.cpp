@@ -1,10 +1,9 @@
-// qm-backsim as a process, with a stand-in manager (helpers/fake_manager.cpp)
-// as its child: the handshake, requests and replies, logons, master data,
-// short messages from its script, and its end on SIGTERM with the manager's
-// exit status.
+// qm-backsim as the demo runs it: it starts the real manager, which talks to
+// simulated terminals, answers the manager's requests and logons from its
+// tables, sends a short message from its script, and on SIGTERM closes the
+// manager and ends with the manager's exit status.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,21 +12,17 @@
 
 #include "platform/gbk.h"
 #include "tests/common/child_process.h"
-#include "tests/common/test_support.h"
+#include "tests/common/test_site.h"
+#include "tools/devsim/device_simulator.h"
 
 namespace qm::backsim {
 namespace {
 
+using devsim::Bytes;
 using qm::test::ChildProcess;
-using qm::test::Exists;
-using qm::test::ReadFile;
 using qm::test::ScopedEnv;
-using qm::test::TempDir;
+using qm::test::TestSite;
 using qm::test::WriteFile;
-
-const std::string kSimulator = std::string(QM_BINARY_DIR) + "/tools/qm-backsim";
-const std::string kFakeManager = std::string(QM_BINARY_DIR) + "/tools/qm-fake-manager";
-constexpr int kStepMs = 10000;
 
 std::string Gbk(const std::string& utf8) {
     std::string gbk;
@@ -35,73 +30,57 @@ std::string Gbk(const std::string& utf8) {
     return gbk;
 }
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
 }
 
 TEST(BacksimProgram, ServesTheManagerAndClosesItOnSigterm) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    const std::string home = dir / "home";
-    const std::string txt = home + "/TXT/";
-    ScopedEnv runtime("QM_RUNTIME_DIR", dir / "run");
-    ScopedEnv exitStatus("QM_FAKE_EXIT", "7");
-    ASSERT_EQ(::mkdir((dir / "run").c_str(), 0700), 0);
-    WriteFile(txt + "users.txt", "zhang 1234\nli 8888\n");
-    WriteFile(txt + "replies.txt", "KT|OK 桌号 {1}|第二行\n");
-    WriteFile(txt + "菜品表.TXT", "0001 dish\r\n");
-    WriteFile(dir / "script.txt", "# greet\nat 0 sms 2 13 你好\nat 0 open\n");
+    TestSite site(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kMade);
+    ScopedEnv headless("QM_HEADLESS", "1");
+    WriteFile(site / "TXT/基站.TXT", "1 COM3\r\n");
+    WriteFile(site / "TXT/点菜机.TXT", "7 1\r\n");
+    WriteFile(site / "TXT/users.txt", "zhang 1234\n");
+    WriteFile(site / "script.txt", "# greet\nat 0 sms 4 7 你好\n");
+    devsim::DeviceSimulator sim(site.path());
+    devsim::Terminal& t7 = sim.AddStation("COM3").AddTerminal(7);
+    ASSERT_TRUE(sim.Start());
 
     ChildProcess child;
-    ASSERT_TRUE(child.Start(
-        kSimulator,
-        {"--home", home, "--qm", kFakeManager, "--trace", "--script", dir / "script.txt"},
-        dir.path(), ChildProcess::Capture::kOutput));
-    std::vector<std::string> lines;
-    const auto seen = [&lines](const std::string& text) {
-        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.find(text) != std::string::npos;
-        });
-    };
-    // The stand-in's last exchange, then the script's notices (read before it
-    // or after it), then the end: every line is kept.
-    for (std::string line; !seen("fake: done") && child.ReadLine(&line, kStepMs);)
-        lines.push_back(line);
-    ASSERT_TRUE(seen("fake: done"));
-    for (std::string line;
-         !(seen("fake: notice 12") && seen("fake: DX ")) && child.ReadLine(&line, kStepMs);)
-        lines.push_back(line);
+    ASSERT_TRUE(child.Start(std::string(QM_BINARY_DIR) + "/tools/qm-backsim",
+                            {"--home", site.path(), "--qm", std::string(QM_BINARY_DIR) + "/app/qm",
+                             "--trace", "--script", site / "script.txt"},
+                            site.path(), ChildProcess::Capture::kOutput));
+    ASSERT_TRUE(child.SeeLine(" manager window ", 10000));
+    // An opening (KT) for table 12 with 4 guests, then a logon.
+    t7.QueueRequest(13, Text("00120400001000000900000001"));
+    ASSERT_TRUE(sim.WaitFor([&] { return t7.Replies().size() == 1; }, 10000));
+    t7.QueueRequest(29, Text("zhang     123400000001"));
+    ASSERT_TRUE(sim.WaitFor([&] { return t7.Replies().size() == 2; }, 10000));
+    ASSERT_TRUE(sim.WaitFor([&] { return !t7.ShortMessages().empty(); }, 10000));
+
+    const auto replies = t7.Replies();
+    EXPECT_EQ(std::string(replies[0].data.begin(), replies[0].data.end()),
+              Gbk("OK 桌号 0012 开台成功") + std::string(19, ' ') + Gbk("人数 04") +
+                  std::string(13, ' '));
+    EXPECT_EQ(std::string(replies[1].data.begin(), replies[1].data.end()),
+              "\x01zhang" + std::string(5, ' '));
+    EXPECT_EQ(t7.ShortMessages()[0].number, 4);
+    EXPECT_EQ(t7.ShortMessages()[0].text, Text(Gbk("你好")));
+
     child.Signal(SIGTERM);
-    for (std::string line; child.ReadLine(&line, kStepMs);) lines.push_back(line);
-    EXPECT_EQ(child.WaitExit(kStepMs), 7) << "the manager's exit status";
-
-    EXPECT_TRUE(seen("fake: home " + home));
-    EXPECT_TRUE(seen("fake: R1 ok KT   007"));
-    EXPECT_TRUE(seen("fake: R2 ok DL   007"));
-    EXPECT_TRUE(seen("fake: DL 1 li"));
-    EXPECT_TRUE(seen("fake: data-ready"));
-    EXPECT_TRUE(seen("fake: DX " + Hex("002 013 " + Gbk("你好") + "\r\n")));
-    EXPECT_TRUE(seen("fake: notice 12"));
-    EXPECT_TRUE(seen("fake: closing"));
-    EXPECT_EQ(ReadFile(txt + "R1.txt"),
-              "KT   007\r\n" + Gbk("OK 桌号 0012") + "\r\n" + Gbk("第二行") + "\r\n");
-    EXPECT_EQ(ReadFile(txt + "R2.txt"), "DL   007\r\n1 zhang\r\n");
-    EXPECT_EQ(ReadFile(txt + "菜品表.TXT"), "0001 dish\r\n");
-    EXPECT_TRUE(Exists(txt + "新改菜品表.TXT"));
-
+    std::vector<std::string> lines;
+    for (std::string line; child.ReadLine(&line, 10000);) lines.push_back(line);
+    EXPECT_EQ(child.WaitExit(10000), 0) << "the manager's exit status";
     // The trace tells the exchanges, GBK shown as UTF-8.
-    EXPECT_TRUE(seen(" request T1.txt  KT   007 | 0012 04 00001 0000009 00000001"));
-    EXPECT_TRUE(seen(" reply   R1.txt  KT   007 | OK 桌号 0012 | 第二行"));
-    EXPECT_TRUE(seen(" sms     DX.txt  002 013 你好"));
-    EXPECT_TRUE(seen(" exit    manager ended with status 7"));
-    // The window went with the simulator: the runtime folder holds nothing.
-    EXPECT_TRUE(std::filesystem::is_empty(dir / "run"));
+    for (const char* traced :
+         {" request T1.txt  KT   007 | 0012 04 00001 0000009 00000001",
+          " reply   R1.txt  KT   007 | OK 桌号 0012 开台成功 | 人数 04",
+          " reply   R1.txt  DL   007 | 1 zhang", " sms     DX.txt  004 007 你好",
+          " exit    manager ended with status 0"}) {
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(traced) != std::string::npos;
+        })) << traced;
+    }
 }
 
 }  // namespace
