@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "link/frame_codec.h"
@@ -39,6 +40,14 @@ std::vector<Report> FeedAll(const ByteVec& stream) {
     return FeedAll(a, stream);
 }
 
+// Bytes written as hex pairs: "00 05 FA FF".
+ByteVec H(const std::string& hex) {
+    ByteVec out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 3)
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
 // A frame start, `fill` bytes 0x41, then `tail`.
 ByteVec Long(size_t fill, const ByteVec& tail) {
     ByteVec out(1 + fill, 0x41);
@@ -50,76 +59,48 @@ ByteVec Long(size_t fill, const ByteVec& tail) {
 TEST(FrameAssembler, StreamsGiveTheirReports) {
     using E = AssemblerEvent;
     using K = FrameKind;
-    const ByteVec beacon = Bytes({0x00, 0x05, 0xFA, 0xFF});
-    const ByteVec data = Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0x61, 0xFF});
+    const Report beacon{E::kFrame, K::kBeacon, H("00 05 FA FF")};
+    const ByteVec data = H("00 03 03 1C 1C 05 01 01 61 FF");
+    const ByteVec nine = H("00 03 03 1C 1C 05 01 01 FF");
     const struct {
-        const char* what;
         ByteVec stream;
         std::vector<Report> reports;
     } cases[] = {
-        {"noise before a start",
-         Bytes({0x12, 0x34, 0x00, 0x05, 0xFA, 0xFF}),
-         {{E::kFrame, K::kBeacon, beacon}}},
-        {"start inside a frame",
-         Bytes({0x00, 0x05, 0xFA, 0x00, 0x05, 0xFA, 0xFF}),
-         {{E::kError6, K::kInvalid, Bytes({0x00, 0x05, 0xFA})}, {E::kFrame, K::kBeacon, beacon}}},
-        {"repeated starts",
-         Bytes({0x00, 0x00, 0x00, 0x05, 0xFA, 0xFF}),
-         {{E::kError6, K::kInvalid, Bytes({0x00})},
-          {E::kError6, K::kInvalid, Bytes({0x00})},
-          {E::kFrame, K::kBeacon, beacon}}},
-        {"control",
-         Bytes({0x00, 0x05, 0xFA, 0x01, 0xFE, 0xFF}),
-         {{E::kFrame, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFE, 0xFF})}}},
-        {"control, bad command complement",
-         Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF}),
-         {{E::kError5, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF})}}},
-        {"address judged before the command",
-         Bytes({0x00, 0x05, 0xFB, 0x01, 0xFD, 0xFF}),
-         {{E::kError4, K::kControl, Bytes({0x00, 0x05, 0xFB, 0x01, 0xFD, 0xFF})}}},
-        {"8-byte control, extra bytes not looked at",
-         Bytes({0x00, 0x05, 0xFA, 0x23, 0xDC, 0x41, 0x42, 0xFF}),
-         {{E::kFrame, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x23, 0xDC, 0x41, 0x42, 0xFF})}}},
-        {"8-byte control, bad complement",
-         Bytes({0x00, 0x05, 0xFA, 0x23, 0xDD, 0x41, 0x42, 0xFF}),
-         {{E::kError5, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x23, 0xDD, 0x41, 0x42, 0xFF})}}},
+        {H("12 34 00 05 FA FF"), {beacon}},  // noise before the start
+        {H("00 05 FA 00 05 FA FF"), {{E::kError6, K::kInvalid, H("00 05 FA")}, beacon}},
+        {H("00 00 00 05 FA FF"),
+         {{E::kError6, K::kInvalid, H("00")}, {E::kError6, K::kInvalid, H("00")}, beacon}},
+        {H("00 05 FA 01 FE FF"), {{E::kFrame, K::kControl, H("00 05 FA 01 FE FF")}}},
+        {H("00 05 FA 01 FD FF"), {{E::kError5, K::kControl, H("00 05 FA 01 FD FF")}}},
+        // The address is judged before the command.
+        {H("00 05 FB 01 FD FF"), {{E::kError4, K::kControl, H("00 05 FB 01 FD FF")}}},
+        // 5 to 8 bytes are control frames; their extra bytes are not looked at.
+        {H("00 05 FA 23 DC 41 42 FF"), {{E::kFrame, K::kControl, H("00 05 FA 23 DC 41 42 FF")}}},
+        {H("00 05 FA 23 DD 41 42 FF"), {{E::kError5, K::kControl, H("00 05 FA 23 DD 41 42 FF")}}},
         // The end marker stands where the complement should be: 0x01 + 0xFF is not 0xFF.
-        {"5-byte control",
-         Bytes({0x00, 0x05, 0xFA, 0x01, 0xFF}),
-         {{E::kError5, K::kControl, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFF})}}},
-        {"beacon, bad address",
-         Bytes({0x00, 0x05, 0xFB, 0xFF}),
-         {{E::kError4, K::kBeacon, Bytes({0x00, 0x05, 0xFB, 0xFF})}}},
-        {"too short", Bytes({0x00, 0xFF}), {{E::kError3, K::kInvalid, Bytes({0x00, 0xFF})}}},
-        {"too short, then a beacon",
-         Bytes({0x00, 0x05, 0xFF, 0x00, 0x05, 0xFA, 0xFF}),
-         {{E::kError3, K::kInvalid, Bytes({0x00, 0x05, 0xFF})}, {E::kFrame, K::kBeacon, beacon}}},
-        {"end markers outside a frame", Bytes({0xFF, 0xFF, 0x05}), {}},
+        {H("00 05 FA 01 FF"), {{E::kError5, K::kControl, H("00 05 FA 01 FF")}}},
+        {H("00 05 FB FF"), {{E::kError4, K::kBeacon, H("00 05 FB FF")}}},
+        {H("00 FF"), {{E::kError3, K::kInvalid, H("00 FF")}}},
+        {H("00 05 FF 00 05 FA FF"), {{E::kError3, K::kInvalid, H("00 05 FF")}, beacon}},
+        {H("FF FF 05"), {}},  // end markers outside a frame
         // The frame handler judges complements and checksum of data frames.
-        {"data, nothing checked", data, {{E::kFrame, K::kData, data}}},
-        {"nine bytes are data",
-         Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0xFF}),
-         {{E::kFrame, K::kData, Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0xFF})}}},
-        {"longest frame", Long(253, {0xFF}), {{E::kFrame, K::kData, Long(253, {0xFF})}}},
+        {data, {{E::kFrame, K::kData, data}}},
+        {nine, {{E::kFrame, K::kData, nine}}},
+        {Long(253, H("FF")), {{E::kFrame, K::kData, Long(253, H("FF"))}}},
         // What follows an overflow up to the next start is noise, an end marker included.
-        {"overflow",
-         Long(255, Bytes({0x41, 0xFF, 0x42, 0x00, 0x05, 0xFA, 0xFF})),
-         {{E::kError2, K::kInvalid, Long(254, {})}, {E::kFrame, K::kBeacon, beacon}}},
-        {"end marker one byte too late",
-         Long(254, Bytes({0xFF, 0x00, 0x05, 0xFA, 0xFF})),
-         {{E::kError2, K::kInvalid, Long(254, {})}, {E::kFrame, K::kBeacon, beacon}}},
+        {Long(255, H("41 FF 42 00 05 FA FF")), {{E::kError2, K::kInvalid, Long(254, {})}, beacon}},
+        {Long(254, H("FF 00 05 FA FF")), {{E::kError2, K::kInvalid, Long(254, {})}, beacon}},
         // A start after 255 bytes begins the next frame.
-        {"start after 255 bytes",
-         Long(254, Bytes({0x00, 0x05, 0xFA, 0xFF})),
-         {{E::kError6, K::kData, Long(254, {})}, {E::kFrame, K::kBeacon, beacon}}},
+        {Long(254, H("00 05 FA FF")), {{E::kError6, K::kData, Long(254, {})}, beacon}},
     };
     for (const auto& c : cases) {
         const auto r = FeedAll(c.stream);
-        ASSERT_EQ(r.size(), c.reports.size()) << c.what;
+        ASSERT_EQ(r.size(), c.reports.size()) << ::testing::PrintToString(c.stream);
         for (size_t i = 0; i < r.size(); ++i) {
-            EXPECT_EQ(r[i].event, c.reports[i].event) << c.what << " " << i;
-            EXPECT_EQ(r[i].kind, c.reports[i].kind) << c.what << " " << i;
-            EXPECT_EQ(r[i].bytes, c.reports[i].bytes) << c.what << " " << i;
+            const std::string at = ::testing::PrintToString(c.stream) + " #" + std::to_string(i);
+            EXPECT_EQ(r[i].event, c.reports[i].event) << at;
+            EXPECT_EQ(r[i].kind, c.reports[i].kind) << at;
+            EXPECT_EQ(r[i].bytes, c.reports[i].bytes) << at;
         }
     }
 }
