@@ -33,14 +33,6 @@ TEST_F(StartUpTest, FoldersFollowTheProgramFolder) {
     EXPECT_FALSE(site_.dataReadyEvent->IsSet());
 }
 
-TEST_F(StartUpTest, ClearsTheActivityFlags) {
-    site_.downloadRunning = 1;
-    site_.testRunning = 1;
-    qm::StartUp(site_, 0);
-    EXPECT_EQ(site_.downloadRunning, 0u);
-    EXPECT_EQ(site_.testRunning, 0u);
-}
-
 TEST_F(StartUpTest, SwapFilesGoSubFoldersStay) {
     const std::string swap = Txt("Swap");
     ASSERT_EQ(mkdir(swap.c_str(), 0755), 0);

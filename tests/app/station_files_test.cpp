@@ -23,85 +23,62 @@ class StationFileTest : public SiteTest {
         ASSERT_TRUE(WriteBytes(Txt("点菜机.TXT"), terminals));
         ASSERT_EQ(qm::LoadTerminals(site_), 1);
     }
-    std::string Port(int station) const {
-        return std::string(site_.stations[station].portName, sizeof site_.stations[0].portName);
+    // The loaded stations as "host:port[terminals]", a NUL of the port as '.'.
+    std::string Shown() const {
+        std::string out;
+        for (uint32_t i = 0; i < site_.stationCount; ++i) {
+            const auto& s = site_.stations[i];
+            out += (i ? " " : "") + std::to_string(s.hostId) + ":";
+            for (char c : s.portName) out += c ? c : '.';
+            out += "[";
+            for (int k = 0; k < s.dcbCount; ++k)
+                out += (k ? "," : "") + std::to_string(s.dcbIds[k]);
+            out += "]";
+        }
+        return out;
     }
 };
 
-TEST_F(StationFileTest, BlankFirstAndEmptyLinesAreSkipped) {
-    LoadSite("1 COM3\r\n\r\n 2 COM4\r\n");
-    ASSERT_EQ(site_.stationCount, 1u);
-    EXPECT_EQ(site_.stations[0].hostId, 1);
-    EXPECT_EQ(Port(0), std::string("COM3\0\0", 6));
-    EXPECT_EQ(site_.stations[0].dcbCount, 0);
-}
-
-TEST_F(StationFileTest, TabFirstLineLfEndAndExtraFieldsAreRead) {
-    LoadSite("\t3 COM5\r\n4\tCOM6 extra fields\n");
-    ASSERT_EQ(site_.stationCount, 2u);
-    EXPECT_EQ(site_.stations[0].hostId, 3);
-    EXPECT_EQ(Port(0), std::string("COM5\0\0", 6));
-    EXPECT_EQ(site_.stations[1].hostId, 4);
-    EXPECT_EQ(Port(1), std::string("COM6\0\0", 6));
-}
-
-TEST_F(StationFileTest, HostIdIsKeptModulo256) {
-    LoadSite("257 COM1\r\n");
-    ASSERT_EQ(site_.stationCount, 1u);
-    EXPECT_EQ(site_.stations[0].hostId, 1);
-}
-
-TEST_F(StationFileTest, LineWithoutPortNameIsSkipped) {
-    LoadSite("5\r\n6 COM2\r\n");
-    ASSERT_EQ(site_.stationCount, 1u);
-    EXPECT_EQ(site_.stations[0].hostId, 6);
-}
-
-TEST_F(StationFileTest, LongPortNameIsCutToSixBytesWithoutSpilling) {
-    LoadSite("1 COM1234\r\n2 COM12\r\n");
-    ASSERT_EQ(site_.stationCount, 2u);
-    EXPECT_EQ(Port(0), "COM123");
-    EXPECT_EQ(site_.stations[0].dcbCount, 0);  // the byte right after the name
-    EXPECT_EQ(Port(1), std::string("COM12\0", 6));
-}
-
-TEST_F(StationFileTest, RecordsAreClearedBeforeFilling) {
-    std::memset(site_.stations.data(), 0xAB, sizeof site_.stations);
-    LoadSite("1 COM3\r\n");
-    EXPECT_EQ(Port(0), std::string("COM3\0\0", 6));
-    EXPECT_EQ(site_.stations[0].dcbCount, 0);
-}
-
-TEST_F(StationFileTest, LineLongerThan99BytesGoesOnAsTheNextLine) {
-    // 99 bytes fill one read; what follows is read as a line of its own.
-    std::string first = "1 COM1" + std::string(93, ' ');
-    ASSERT_EQ(first.size(), 99u);
-    LoadSite(first + "2 COM2\r\n");
-    ASSERT_EQ(site_.stationCount, 2u);
-    EXPECT_EQ(site_.stations[0].hostId, 1);
-    EXPECT_EQ(site_.stations[1].hostId, 2);
-    EXPECT_EQ(Port(1), std::string("COM2\0\0", 6));
-}
-
-TEST_F(StationFileTest, EightStationsFitTheNinthIsNotStored) {
+std::string Numbered(int n, bool lastWithoutPort = false) {
     std::string lines;
-    for (int i = 1; i <= 8; ++i) lines += std::to_string(i) + " COM" + std::to_string(i) + "\r\n";
-    LoadSite(lines);
-    EXPECT_EQ(site_.stationCount, 8u);
-    EXPECT_FALSE(site_.tooManyStations);
-
-    LoadSite(lines + "9 COM9\r\n");
-    EXPECT_EQ(site_.stationCount, 8u);
-    EXPECT_TRUE(site_.tooManyStations);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(site_.stations[i].hostId, i + 1);
+    for (int i = 1; i <= n; ++i) lines += std::to_string(i) + " COM" + std::to_string(i) + "\r\n";
+    return lines + (lastWithoutPort ? std::to_string(n + 1) + "\r\n" : "");
 }
 
-TEST_F(StationFileTest, NinthLineWithoutPortIsNoStation) {
-    std::string lines;
-    for (int i = 1; i <= 8; ++i) lines += std::to_string(i) + " COM" + std::to_string(i) + "\r\n";
-    LoadSite(lines + "9\r\n");
-    EXPECT_EQ(site_.stationCount, 8u);
-    EXPECT_FALSE(site_.tooManyStations);
+TEST_F(StationFileTest, FilesGiveTheirStationsAndTerminals) {
+    const std::string eight =
+        "1:COM1..[] 2:COM2..[] 3:COM3..[] 4:COM4..[] 5:COM5..[] 6:COM6..[] "
+        "7:COM7..[] 8:COM8..[]";
+    const struct {
+        std::string stations, terminals, shown;
+        bool tooMany = false;
+    } cases[] = {
+        // A line starting with a blank, and an empty line, are skipped.
+        {"1 COM3\r\n\r\n 2 COM4\r\n", "", "1:COM3..[]"},
+        {"\t3 COM5\r\n4\tCOM6 extra fields\n", "", "3:COM5..[] 4:COM6..[]"},
+        {"257 COM1\r\n", "", "1:COM1..[]"},
+        {"5\r\n6 COM2\r\n", "", "6:COM2..[]"},
+        {"1 COM1234\r\n2 COM12\r\n", "", "1:COM123[] 2:COM12.[]"},
+        // 99 bytes fill one read; what follows is read as a line of its own.
+        {"1 COM1" + std::string(93, ' ') + "2 COM2\r\n", "", "1:COM1..[] 2:COM2..[]"},
+        {Numbered(8), "", eight},
+        {Numbered(9), "", eight, true},
+        {Numbered(8, true), "", eight},
+        // Terminals join their station in file order; ids are kept modulo 256.
+        {"1 COM1\r\n2 COM2\r\n", "12 1\r\n300 2\r\n\t7 1\r\n 8 1\r\n",
+         "1:COM1..[12,7] 2:COM2..[44]"},
+        {"1 COM1\r\n", "5 9\r\n6 1\r\n", "1:COM1..[6]"},
+        // Host id 0 exists: a missing field must not be taken for it.
+        {"0 COM1\r\n", "7\r\n8 0\r\n", "0:COM1..[8]"},
+        {"1 COM1\r\n1 COM2\r\n", "12 1\r\n", "1:COM1..[12] 1:COM2..[12]"},
+    };
+    for (const auto& c : cases) {
+        // Records are cleared before they are filled.
+        std::memset(site_.stations.data(), 0xAB, sizeof site_.stations);
+        LoadSite(c.stations, c.terminals);
+        EXPECT_EQ(Shown(), c.shown) << c.stations;
+        EXPECT_EQ(site_.tooManyStations, c.tooMany) << c.stations;
+    }
 }
 
 TEST_F(StationFileTest, FileNameLetterCaseDoesNotMatter) {
@@ -123,28 +100,6 @@ TEST_F(StationFileTest, MissingFilesLeaveNoStationsAndNoTerminals) {
     EXPECT_EQ(site_.stations[0].dcbCount, 0);
 }
 
-TEST_F(StationFileTest, TerminalsJoinTheirStationInFileOrder) {
-    LoadSite("1 COM1\r\n2 COM2\r\n", "12 1\r\n300 2\r\n\t7 1\r\n 8 1\r\n");
-    ASSERT_EQ(site_.stations[0].dcbCount, 2);
-    EXPECT_EQ(site_.stations[0].dcbIds[0], 12);
-    EXPECT_EQ(site_.stations[0].dcbIds[1], 7);
-    ASSERT_EQ(site_.stations[1].dcbCount, 1);
-    EXPECT_EQ(site_.stations[1].dcbIds[0], 44);  // 300 modulo 256
-}
-
-TEST_F(StationFileTest, TerminalOfUnknownStationIsDropped) {
-    LoadSite("1 COM1\r\n", "5 9\r\n6 1\r\n");
-    ASSERT_EQ(site_.stations[0].dcbCount, 1);
-    EXPECT_EQ(site_.stations[0].dcbIds[0], 6);
-}
-
-TEST_F(StationFileTest, TerminalWithoutHostIdIsSkipped) {
-    // Host id 0 exists: a missing field must not be taken for it.
-    LoadSite("0 COM1\r\n", "7\r\n8 0\r\n");
-    ASSERT_EQ(site_.stations[0].dcbCount, 1);
-    EXPECT_EQ(site_.stations[0].dcbIds[0], 8);
-}
-
 TEST_F(StationFileTest, DuplicateTerminalIsStoredTwiceWithStateZero) {
     ASSERT_TRUE(WriteBytes(Txt("基站.TXT"), "1 COM1\r\n"));
     ASSERT_EQ(qm::LoadStations(site_), 1);
@@ -157,15 +112,6 @@ TEST_F(StationFileTest, DuplicateTerminalIsStoredTwiceWithStateZero) {
     EXPECT_EQ(site_.stations[0].dcbIds[1], 5);
     EXPECT_EQ(site_.stations[0].dcbState[0], 0);
     EXPECT_EQ(site_.stations[0].dcbState[1], 0);
-}
-
-TEST_F(StationFileTest, StationsSharingAHostIdBothGetTheTerminal) {
-    LoadSite("1 COM1\r\n1 COM2\r\n", "12 1\r\n");
-    ASSERT_EQ(site_.stationCount, 2u);
-    ASSERT_EQ(site_.stations[0].dcbCount, 1);
-    ASSERT_EQ(site_.stations[1].dcbCount, 1);
-    EXPECT_EQ(site_.stations[0].dcbIds[0], 12);
-    EXPECT_EQ(site_.stations[1].dcbIds[0], 12);
 }
 
 TEST_F(StationFileTest, TerminalsBeyond200AreDropped) {

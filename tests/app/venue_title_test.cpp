@@ -2,7 +2,10 @@
 // centred in the service's 20-byte field.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/site_files.h"
 #include "link/link_params.h"
@@ -13,76 +16,40 @@ namespace {
 using qm::test::WriteBytes;
 using qmtest::SiteTest;
 
-class VenueTitleTest : public SiteTest {
-  protected:
-    void SetUp() override {
-        SiteTest::SetUp();
-        // A known title, so that "left as it is" can be seen.
+using VenueTitleTest = SiteTest;
+
+// How the title file is chosen and its first line cut; the centring itself
+// is the service's (settings_api_test).
+TEST_F(VenueTitleTest, FirstLineOfTheTitleFile) {
+    const std::string hotel = "酒店名称.txt";
+    const struct {
+        std::vector<std::pair<std::string, std::string>> files;
+        std::string title;  // empty: no title file, the title is left alone
+    } cases[] = {
+        {{{"BT.txt", "ABC\r\nsecond line\r\n"}}, std::string(8, ' ') + "ABC" + std::string(9, ' ')},
+        {{{"BT.txt", "ABCDEFGHIJKLMNOPQRSTUVWXY\r\n"}}, "ABCDEFGHIJKLMNOPQRST"},
+        // The line end goes only when it lies inside the first 20 bytes.
+        {{{"BT.txt", "ABCDEFGHIJKLMNOPQRS\r\n"}}, "ABCDEFGHIJKLMNOPQRS "},
+        {{{"BT.txt", "ABCDEFGHIJKLMNOPQRST\r\n"}}, "ABCDEFGHIJKLMNOPQRST"},
+        {{{"BT.txt", " \xBE\xC6\t\n"}}, std::string(8, ' ') + " \xBE\xC6\t" + std::string(8, ' ')},
+        {{{"BT.txt", "BT\r\n"}, {hotel, "HOTEL\r\n"}},
+         std::string(9, ' ') + "BT" + std::string(9, ' ')},
+        {{{hotel, "HOTEL\r\n"}}, std::string(7, ' ') + "HOTEL" + std::string(8, ' ')},
+        {{{"BT.TXT", "UP\r\n"}, {hotel, "HOTEL\r\n"}},
+         std::string(9, ' ') + "UP" + std::string(9, ' ')},
+        {{{"BT.txt", ""}}, std::string(20, ' ')},
+        {{}, ""},
+    };
+    for (const auto& c : cases) {
+        for (const char* name : {"BT.txt", "BT.TXT", "酒店名称.txt"})
+            std::filesystem::remove(Txt(name));
+        for (const auto& [name, content] : c.files) ASSERT_TRUE(WriteBytes(Txt(name), content));
         std::string before = "previous-title-xxxxx";
         SDKSetHotelTitle(reinterpret_cast<uint8_t*>(before.data()), 20);
-    }
-    static std::string Title() {
+        EXPECT_EQ(qm::LoadVenueTitle(site_), c.title.empty() ? 0 : 1) << c.title;
         const auto t = qm::VenueTitle();
-        return std::string(t.begin(), t.end());
+        EXPECT_EQ(std::string(t.begin(), t.end()), c.title.empty() ? before : c.title);
     }
-};
-
-TEST_F(VenueTitleTest, ShortTitleIsCentredWithoutItsLineEnd) {
-    ASSERT_TRUE(WriteBytes(Txt("BT.txt"), "ABC\r\nsecond line\r\n"));
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), std::string(8, ' ') + "ABC" + std::string(9, ' '));
-}
-
-TEST_F(VenueTitleTest, LongLineGivesItsFirst20Bytes) {
-    ASSERT_TRUE(WriteBytes(Txt("BT.txt"), "ABCDEFGHIJKLMNOPQRSTUVWXY\r\n"));
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), "ABCDEFGHIJKLMNOPQRST");
-}
-
-TEST_F(VenueTitleTest, LineEndIsDroppedOnlyWhenInsideTheFirst20Bytes) {
-    ASSERT_TRUE(WriteBytes(Txt("BT.txt"), "ABCDEFGHIJKLMNOPQRS\r\n"));  // 19 bytes
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), "ABCDEFGHIJKLMNOPQRS ");
-    ASSERT_TRUE(WriteBytes(Txt("BT.txt"), "ABCDEFGHIJKLMNOPQRST\r\n"));  // 20 bytes
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), "ABCDEFGHIJKLMNOPQRST");
-}
-
-TEST_F(VenueTitleTest, BlanksTabsAndGbkBytesAreKept) {
-    ASSERT_TRUE(WriteBytes(Txt("BT.txt"), " \xBE\xC6\t\n"));
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), std::string(8, ' ') + " \xBE\xC6\t" + std::string(8, ' '));
-}
-
-TEST_F(VenueTitleTest, BtTxtWinsOverTheChineseName) {
-    ASSERT_TRUE(WriteBytes(Txt("BT.txt"), "BT\r\n"));
-    ASSERT_TRUE(WriteBytes(Txt("酒店名称.txt"), "HOTEL\r\n"));
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), std::string(9, ' ') + "BT" + std::string(9, ' '));
-}
-
-TEST_F(VenueTitleTest, ChineseNameIsUsedWhenBtTxtIsMissing) {
-    ASSERT_TRUE(WriteBytes(Txt("酒店名称.txt"), "HOTEL\r\n"));
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), std::string(7, ' ') + "HOTEL" + std::string(8, ' '));
-}
-
-TEST_F(VenueTitleTest, UpperCaseBtTxtIsFound) {
-    ASSERT_TRUE(WriteBytes(Txt("BT.TXT"), "UP\r\n"));
-    ASSERT_TRUE(WriteBytes(Txt("酒店名称.txt"), "HOTEL\r\n"));
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), std::string(9, ' ') + "UP" + std::string(9, ' '));
-}
-
-TEST_F(VenueTitleTest, EmptyFileGivesBlanks) {
-    ASSERT_TRUE(WriteBytes(Txt("BT.txt"), ""));
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 1);
-    EXPECT_EQ(Title(), std::string(20, ' '));
-}
-
-TEST_F(VenueTitleTest, NoTitleFileLeavesTheTitleAlone) {
-    EXPECT_EQ(qm::LoadVenueTitle(site_), 0);
-    EXPECT_EQ(Title(), "previous-title-xxxxx");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "link/frame_codec.h"
@@ -39,156 +40,69 @@ std::vector<Report> FeedAll(const ByteVec& stream) {
     return FeedAll(a, stream);
 }
 
-TEST(FrameAssembler, NoiseBeforeAStartIsDropped) {
-    const auto r = FeedAll(Bytes({0x12, 0x34, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].kind, FrameKind::kBeacon);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
+// Bytes written as hex pairs: "00 05 FA FF".
+ByteVec H(const std::string& hex) {
+    ByteVec out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 3)
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
 }
 
-TEST(FrameAssembler, StartInsideAFrameReportsThePartAndStartsOver) {
-    const auto r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA}));
-    EXPECT_EQ(r[1].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[1].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
+// A frame start, `fill` bytes 0x41, then `tail`.
+ByteVec Long(size_t fill, const ByteVec& tail) {
+    ByteVec out(1 + fill, 0x41);
+    out[0] = 0x00;
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
 }
 
-TEST(FrameAssembler, RepeatedStartsEachReportOneByte) {
-    const auto r = FeedAll(Bytes({0x00, 0x00, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00}));
-    EXPECT_EQ(r[1].event, AssemblerEvent::kError6);
-    EXPECT_EQ(r[2].kind, FrameKind::kBeacon);
-}
-
-TEST(FrameAssembler, ControlFramesAndTheirComplements) {
-    auto r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFE, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].kind, FrameKind::kControl);
-
-    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF}));
-
-    // The address is judged before the command.
-    r = FeedAll(Bytes({0x00, 0x05, 0xFB, 0x01, 0xFD, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError4);
-
-    // 5 to 8 bytes are all control frames; their extra bytes are not looked at.
-    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x23, 0xDC, 0x41, 0x42, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].kind, FrameKind::kControl);
-    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x23, 0xDD, 0x41, 0x42, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
-
-    // A 5-byte frame: the end marker stands where the command complement
-    // should be, and 0x01 + 0xFF is not 0xFF.
-    r = FeedAll(Bytes({0x00, 0x05, 0xFA, 0x01, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError5);
-}
-
-TEST(FrameAssembler, BeaconWithBadAddressIsError4) {
-    const auto r = FeedAll(Bytes({0x00, 0x05, 0xFB, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError4);
-    EXPECT_EQ(r[0].kind, FrameKind::kBeacon);
-}
-
-TEST(FrameAssembler, TooShortIsError3) {
-    auto r = FeedAll(Bytes({0x00, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError3);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0xFF}));
-
-    r = FeedAll(Bytes({0x00, 0x05, 0xFF, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError3);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFF}));
-    EXPECT_EQ(r[1].event, AssemblerEvent::kFrame);
-
-    // An end marker outside a frame is noise.
-    EXPECT_TRUE(FeedAll(Bytes({0xFF, 0xFF, 0x05})).empty());
-}
-
-TEST(FrameAssembler, DataFramesAreNotCheckedForComplements) {
-    // Address and command complements both wrong, checksum wrong too: the
-    // frame handler judges it, not the assembler.
-    const auto frame = Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0x61, 0xFF});
-    const auto r = FeedAll(frame);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].kind, FrameKind::kData);
-    EXPECT_EQ(r[0].bytes, frame);
-
-    // Nine bytes already count as data.
-    const auto nine = Bytes({0x00, 0x03, 0x03, 0x1C, 0x1C, 0x05, 0x01, 0x01, 0xFF});
-    const auto r9 = FeedAll(nine);
-    ASSERT_EQ(r9.size(), 1u);
-    EXPECT_EQ(r9[0].kind, FrameKind::kData);
-}
-
-TEST(FrameAssembler, LongestFrameIsAccepted) {
-    ByteVec frame(255, 0x41);
-    frame[0] = 0x00;
-    frame[254] = 0xFF;
-    const auto r = FeedAll(frame);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].bytes.size(), 255u);
-}
-
-TEST(FrameAssembler, OverflowIsError2AndTheNextStartIsClean) {
-    FrameAssembler a;
-    ByteVec stream(256, 0x41);
-    stream[0] = 0x00;
-    auto r = FeedAll(a, stream);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError2);
-    ASSERT_EQ(r[0].bytes.size(), 255u);
-    EXPECT_EQ(r[0].bytes[0], 0x00);
-    EXPECT_EQ(r[0].bytes[254], 0x41);
-    EXPECT_FALSE(a.InFrame());
-    EXPECT_EQ(a.Length(), 0u);
-
-    // What follows up to the next start is noise, an end marker included.
-    r = FeedAll(a, Bytes({0x41, 0xFF, 0x42, 0x00, 0x05, 0xFA, 0xFF}));
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kFrame);
-    EXPECT_EQ(r[0].bytes, Bytes({0x00, 0x05, 0xFA, 0xFF}));
-}
-
-TEST(FrameAssembler, EndMarkerOneByteTooLateIsDroppedWithTheFrame) {
-    FrameAssembler a;
-    ByteVec stream(255, 0x41);
-    stream[0] = 0x00;
-    stream.push_back(0xFF);  // would be byte 256
-    auto r = FeedAll(a, stream);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError2);
-    EXPECT_FALSE(a.InFrame());
-}
-
-TEST(FrameAssembler, StartMarkerAfter255BytesIsError6NotError2) {
-    FrameAssembler a;
-    ByteVec stream(255, 0x41);
-    stream[0] = 0x00;
-    stream.push_back(0x00);
-    auto r = FeedAll(a, stream);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].event, AssemblerEvent::kError6);
-    EXPECT_EQ(r[0].bytes.size(), 255u);
-    EXPECT_TRUE(a.InFrame());
-    EXPECT_EQ(a.Length(), 1u);
+TEST(FrameAssembler, StreamsGiveTheirReports) {
+    using E = AssemblerEvent;
+    using K = FrameKind;
+    const Report beacon{E::kFrame, K::kBeacon, H("00 05 FA FF")};
+    const ByteVec data = H("00 03 03 1C 1C 05 01 01 61 FF");
+    const ByteVec nine = H("00 03 03 1C 1C 05 01 01 FF");
+    const struct {
+        ByteVec stream;
+        std::vector<Report> reports;
+    } cases[] = {
+        {H("12 34 00 05 FA FF"), {beacon}},  // noise before the start
+        {H("00 05 FA 00 05 FA FF"), {{E::kError6, K::kInvalid, H("00 05 FA")}, beacon}},
+        {H("00 00 00 05 FA FF"),
+         {{E::kError6, K::kInvalid, H("00")}, {E::kError6, K::kInvalid, H("00")}, beacon}},
+        {H("00 05 FA 01 FE FF"), {{E::kFrame, K::kControl, H("00 05 FA 01 FE FF")}}},
+        {H("00 05 FA 01 FD FF"), {{E::kError5, K::kControl, H("00 05 FA 01 FD FF")}}},
+        // The address is judged before the command.
+        {H("00 05 FB 01 FD FF"), {{E::kError4, K::kControl, H("00 05 FB 01 FD FF")}}},
+        // 5 to 8 bytes are control frames; their extra bytes are not looked at.
+        {H("00 05 FA 23 DC 41 42 FF"), {{E::kFrame, K::kControl, H("00 05 FA 23 DC 41 42 FF")}}},
+        {H("00 05 FA 23 DD 41 42 FF"), {{E::kError5, K::kControl, H("00 05 FA 23 DD 41 42 FF")}}},
+        // The end marker stands where the complement should be: 0x01 + 0xFF is not 0xFF.
+        {H("00 05 FA 01 FF"), {{E::kError5, K::kControl, H("00 05 FA 01 FF")}}},
+        {H("00 05 FB FF"), {{E::kError4, K::kBeacon, H("00 05 FB FF")}}},
+        {H("00 FF"), {{E::kError3, K::kInvalid, H("00 FF")}}},
+        {H("00 05 FF 00 05 FA FF"), {{E::kError3, K::kInvalid, H("00 05 FF")}, beacon}},
+        {H("FF FF 05"), {}},  // end markers outside a frame
+        // The frame handler judges complements and checksum of data frames.
+        {data, {{E::kFrame, K::kData, data}}},
+        {nine, {{E::kFrame, K::kData, nine}}},
+        {Long(253, H("FF")), {{E::kFrame, K::kData, Long(253, H("FF"))}}},
+        // What follows an overflow up to the next start is noise, an end marker included.
+        {Long(255, H("41 FF 42 00 05 FA FF")), {{E::kError2, K::kInvalid, Long(254, {})}, beacon}},
+        {Long(254, H("FF 00 05 FA FF")), {{E::kError2, K::kInvalid, Long(254, {})}, beacon}},
+        // A start after 255 bytes begins the next frame.
+        {Long(254, H("00 05 FA FF")), {{E::kError6, K::kData, Long(254, {})}, beacon}},
+    };
+    for (const auto& c : cases) {
+        const auto r = FeedAll(c.stream);
+        ASSERT_EQ(r.size(), c.reports.size()) << ::testing::PrintToString(c.stream);
+        for (size_t i = 0; i < r.size(); ++i) {
+            const std::string at = ::testing::PrintToString(c.stream) + " #" + std::to_string(i);
+            EXPECT_EQ(r[i].event, c.reports[i].event) << at;
+            EXPECT_EQ(r[i].kind, c.reports[i].kind) << at;
+            EXPECT_EQ(r[i].bytes, c.reports[i].bytes) << at;
+        }
+    }
 }
 
 TEST(FrameAssembler, TwoFramesInOneRead) {

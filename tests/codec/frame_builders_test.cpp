@@ -2,7 +2,6 @@
 // serial line.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -59,17 +58,15 @@ TEST(TestFrame, ShortcutChecksumMatchesTheGeneralOneForEverySequence) {
         auto f = BuildTestFrame(0x07, static_cast<uint8_t>(seq));
         ASSERT_TRUE(f.has_value());
         ASSERT_EQ(f->length, kTestFrameLength);
-        const uint8_t general = FrameChecksum(f->bytes.data() + 6, 53);
-        EXPECT_EQ(f->bytes[59], general) << "sequence " << seq;
-        int expected = ((seq - 29) % 128 + 128) % 128;
-        if (expected == 0)
-            expected = 0x80;
-        EXPECT_EQ(TestFrameChecksum(static_cast<uint8_t>(seq)), expected) << "sequence " << seq;
-        EXPECT_EQ(general, expected) << "sequence " << seq;
+        EXPECT_EQ(f->bytes[59], FrameChecksum(f->bytes.data() + 6, 53)) << "sequence " << seq;
+        EXPECT_EQ(TestFrameChecksum(static_cast<uint8_t>(seq)), f->bytes[59]) << "sequence " << seq;
     }
     EXPECT_EQ(TestFrameChecksum(1), 100);  // the first frame after start-up
+    EXPECT_EQ(TestFrameChecksum(28), 0x7F);
     EXPECT_EQ(TestFrameChecksum(29), 0x80);
+    EXPECT_EQ(TestFrameChecksum(30), 0x01);
     EXPECT_EQ(TestFrameChecksum(157), 0x80);
+    EXPECT_EQ(TestFrameChecksum(254), 0x61);
 }
 
 TEST(TestFrame, Layout) {
@@ -130,22 +127,16 @@ TEST(DataFrame, WorkedExample) {
 }
 
 TEST(DataFrame, LengthsAndFields) {
-    const std::vector<uint8_t> fifty(50, 'x');
-    auto full = BuildDataFrame(7, 0x30, 1, 1, fifty);
+    auto full = BuildDataFrame(7, 0x30, 1, 1, std::vector<uint8_t>(50, 'x'));
     ASSERT_TRUE(full.has_value());
     EXPECT_EQ(full->length, 60u);
     EXPECT_EQ(full->bytes[5], 52);
     EXPECT_EQ(full->bytes[59], 0xFF);
 
-    const auto one = Text("Z");
-    auto small = BuildDataFrame(7, 0x30, 9, 5, one);
+    auto small = BuildDataFrame(7, 0x30, 9, 5, Text("Z"));
     ASSERT_TRUE(small.has_value());
-    EXPECT_EQ(small->length, 11u);
-    EXPECT_EQ(small->bytes[5], 3);
-    EXPECT_EQ(small->bytes[6], 9);
-    EXPECT_EQ(small->bytes[7], 5);
-    EXPECT_EQ(small->bytes[8], 'Z');
-    EXPECT_EQ(small->bytes[9], FrameChecksum(small->bytes.data() + 6, 3));
+    EXPECT_EQ(Of(*small),
+              Bytes({0x00, 0x07, 0xF8, 0x30, 0xCF, 0x03, 0x09, 0x05, 0x5A, 0x69, 0xFF}));
 }
 
 TEST(DataFrame, EmptyPayloadIsTheControlFrameOfTheCommand) {
@@ -214,24 +205,11 @@ TEST(RecordCounter, StaysClearOfMarkersAndDecodesBack) {
 }
 
 TEST(DownloadFrame, Layout) {
-    const auto text = Text("1001,Fish");
-    auto f = BuildDownloadFrame(2, 450, 201, text);
+    // File 2, record 450 of 201 lines.
+    auto f = BuildDownloadFrame(2, 450, 201, Text("1001,Fish"));
     ASSERT_TRUE(f.has_value());
-    const auto b = Of(*f);
-    ASSERT_EQ(b.size(), text.size() + 12);
-    EXPECT_EQ(b[0], 0x00);
-    EXPECT_EQ(b[1], 0xFE);
-    EXPECT_EQ(b[2], 0x01);
-    EXPECT_EQ(b[3], 5);  // 3 + file index
-    EXPECT_EQ(b[4], 0xFA);
-    EXPECT_EQ(b[5], text.size() + 4);
-    EXPECT_EQ(b[6], 450 % 200 + 1);
-    EXPECT_EQ(b[7], 450 / 200 + 1);
-    EXPECT_EQ(b[8], 201 % 200 + 1);
-    EXPECT_EQ(b[9], 201 / 200 + 1);
-    EXPECT_EQ(std::memcmp(&b[10], text.data(), text.size()), 0);
-    EXPECT_EQ(b[b.size() - 2], FrameChecksum(&b[6], text.size() + 4));
-    EXPECT_EQ(b.back(), 0xFF);
+    EXPECT_EQ(Of(*f), Bytes({0x00, 0xFE, 0x01, 0x05, 0xFA, 0x0D, 0x33, 0x03, 0x02, 0x02, '1',
+                             '0',  '0',  '1',  ',',  'F',  'i',  's',  'h',  0x33, 0xFF}));
 }
 
 TEST(DownloadFrame, FileIndexAndCommand) {

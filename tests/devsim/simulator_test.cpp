@@ -1,184 +1,144 @@
-// The simulator's own housekeeping: port links, several stations served by
-// one thread, tracing, a manager that stops reading, and an idle line that
-// must cost nothing.
+// The device simulator from the manager's end of the line, opened with the
+// manager's own serial port: the qm-devsim program as the demo uses it, and
+// the terminal faults that no test of the manager switches on yet.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <signal.h>
 
-#include <array>
-#include <fstream>
-#include <mutex>
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
 
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/serial_port.h"
+#include "tests/common/child_process.h"
 #include "tests/common/test_support.h"
-#include "tests/devsim/manager_line.h"
 #include "tools/devsim/device_simulator.h"
 
 namespace qm::devsim {
 namespace {
 
+using qm::test::ChildProcess;
 using qm::test::TempDir;
-using test::ManagerLine;
+using qm::test::WriteFile;
 
-std::string LinkTarget(const std::string& path) {
-    std::array<char, 4096> target{};
-    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size() - 1);
-    return n > 0 ? std::string(target.data(), static_cast<size_t>(n)) : std::string();
-}
+constexpr uint8_t kDcb = 12;
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
+// The manager's end of port COM3 of the site in `home`.
+class Line {
+  public:
+    explicit Line(const std::string& home) : port_(SerialPort::Open("COM3", home, nullptr)) {}
+    bool Ok() const { return port_ != nullptr; }
+    bool Write(const Bytes& bytes) { return port_->Write(bytes.data(), bytes.size(), stop_); }
 
-int64_t ProcessCpuUs() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1'000'000LL + usage.ru_utime.tv_usec +
-           usage.ru_stime.tv_usec;
-}
+    // The next whole frame within a second; nullopt when none came.
+    std::optional<Bytes> ReadFrame() {
+        const Deadline deadline(1000);
+        for (;;) {
+            const auto start = std::find(pending_.begin(), pending_.end(), kFrameStart);
+            pending_.erase(pending_.begin(), start);
+            const auto end = std::find(pending_.begin(), pending_.end(), kFrameEnd);
+            if (end != pending_.end()) {
+                Bytes frame(pending_.begin(), end + 1);
+                pending_.erase(pending_.begin(), end + 1);
+                return frame;
+            }
+            uint8_t buffer[256];
+            if (WaitAny({&port_->Readable()}, static_cast<uint32_t>(deadline.RemainingMs())) != 0)
+                return std::nullopt;
+            const ssize_t n = port_->Read(buffer, sizeof buffer);
+            if (n < 0)
+                return std::nullopt;
+            pending_.insert(pending_.end(), buffer, buffer + n);
+        }
+    }
 
-TEST(PortLinks, CreatedReplacedAndRemoved) {
+  private:
+    std::unique_ptr<SerialPort> port_;
+    Event stop_{Event::Mode::kManualReset, false};
+    Bytes pending_;
+};
+
+TEST(DevsimProgram, ServesTheSiteTracesAndEndsOnSigterm) {
     TempDir home;
     ASSERT_FALSE(home.path().empty());
-    const std::string link = home.path() + "/ports/COM3";
+    WriteFile(home / "TXT/基站.TXT", "1 COM3\r\n");
+    WriteFile(home / "TXT/点菜机.TXT", "12 1\r\n13 1\r\n");
+    WriteFile(home / "demo.txt", "# order\nat 0 request 1 12 0x0D hello\n");
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(std::string(QM_BINARY_DIR) + "/tools/qm-devsim",
+                            {"--home", home.path(), "--script", home / "demo.txt", "--trace"}, "",
+                            ChildProcess::Capture::kOutput));
+    ASSERT_EQ(child.ReadLine(5000), "ready");
     {
-        DeviceSimulator first(home.path());
-        Station& station = first.AddStation("COM3");
-        ASSERT_TRUE(station.Ok()) << station.Error();
-        EXPECT_EQ(LinkTarget(link), station.SlavePath());
-        EXPECT_EQ(&first.AddStation("COM3"), &station);
-        EXPECT_EQ(first.FindStation("COM3"), &station);
-        EXPECT_EQ(first.FindStation("COM4"), nullptr);
-
-        // A second simulator takes the name over (a left-over link of a run
-        // that was killed looks the same).
-        DeviceSimulator second(home.path());
-        Station& again = second.AddStation("COM3");
-        ASSERT_TRUE(again.Ok()) << again.Error();
-        EXPECT_EQ(LinkTarget(link), again.SlavePath());
-        EXPECT_NE(again.SlavePath(), station.SlavePath());
+        Line line(home.path());
+        ASSERT_TRUE(line.Ok());
+        ASSERT_TRUE(line.Write(BeaconFrame(12)));
+        EXPECT_EQ(line.ReadFrame(), DataFrame(12, 0x0D, 1, 1, Bytes{'h', 'e', 'l', 'l', 'o'}));
+        ASSERT_TRUE(line.Write(BeaconFrame(13)));
+        EXPECT_EQ(line.ReadFrame(), BeaconFrame(13));
+        EXPECT_TRUE(child.SeeLine("COM3 -> T012 BEACON", 2000));
+        EXPECT_TRUE(child.SeeLine("COM3 <- T012 DATA cmd=0x0D k=1/1 \"hello\"", 2000));
+        EXPECT_TRUE(child.SeeLine("COM3 <- T013 BEACON", 2000));
     }
-    EXPECT_FALSE(Exists(link));
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.WaitExit(5000), 0);
+    // The port's link goes with the program.
+    EXPECT_FALSE(qm::test::PathExists(home / "ports/COM3"));
 }
 
-TEST(PortLinks, NeverReplacesAnythingButALinkNorLeavesThePortsFolder) {
-    TempDir home;
-    ASSERT_FALSE(home.path().empty());
-    DeviceSimulator sim(home.path());
-    std::ofstream(home.path() + "/ports/COM4") << "keep me";
-    Station& file = sim.AddStation("COM4");
-    EXPECT_FALSE(file.Ok());
-    EXPECT_FALSE(file.Error().empty());
-    std::string content;
-    std::ifstream(home.path() + "/ports/COM4") >> content;
-    EXPECT_EQ(content, "keep");
-
-    for (const char* name : {"", ".", "..", "../COM5", "a/b"}) {
-        EXPECT_FALSE(sim.AddStation(name).Ok()) << name;
+class TerminalFault : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(com3_.Ok()) << com3_.Error();
+        ASSERT_TRUE(sim_.Start());
+        ASSERT_TRUE(line_.Ok());
     }
-    EXPECT_FALSE(Exists(home.path() + "/COM5"));
-    // A station that failed is harmless to the running simulator.
-    EXPECT_TRUE(sim.Start());
-    Station& good = sim.AddStation("COM6");
-    ASSERT_TRUE(good.Ok());
-    good.AddTerminal(1);
-    ManagerLine line;
-    ASSERT_TRUE(line.Open(home.path() + "/ports/COM6"));
-    ASSERT_TRUE(line.Write(BeaconFrame(1)));
-    EXPECT_EQ(line.ReadFrame(), BeaconFrame(1));
+
+    // Writes `frame` and returns the one frame that answers it.
+    Bytes Exchange(const Bytes& frame) {
+        EXPECT_TRUE(line_.Write(frame));
+        return line_.ReadFrame().value_or(Bytes{});
+    }
+
+    TempDir home_;
+    DeviceSimulator sim_{home_.path()};
+    Station& com3_ = sim_.AddStation("COM3");
+    Terminal& t12_ = com3_.AddTerminal(kDcb);
+    Line line_{home_.path()};
+};
+
+TEST_F(TerminalFault, DamagedEchoesAreWrongInTheWayAsked) {
+    const Bytes frame = TestFrame(kDcb, 42);
+
+    t12_.DamageEchoes(1, EchoDamage::kPatternByte);
+    const Frame pattern = ParseFrame(Exchange(frame));
+    EXPECT_EQ(pattern.kind, FrameKind::kTest);
+    EXPECT_TRUE(pattern.checksumOk);
+    EXPECT_EQ(pattern.sequence, 42);
+    EXPECT_NE(pattern.payload, ParseFrame(frame).payload);
+
+    t12_.DamageEchoes(1, EchoDamage::kSequence);
+    const Frame sequence = ParseFrame(Exchange(frame));
+    EXPECT_TRUE(sequence.checksumOk);
+    EXPECT_NE(sequence.sequence, 42);
+    EXPECT_EQ(sequence.payload, ParseFrame(frame).payload);
+
+    t12_.DamageEchoes(2, EchoDamage::kChecksum);
+    EXPECT_FALSE(ParseFrame(Exchange(frame)).checksumOk);
+    EXPECT_FALSE(ParseFrame(Exchange(frame)).checksumOk);
+    // Used up: intact again.
+    EXPECT_EQ(Exchange(frame), frame);
 }
 
-TEST(Simulator, OneThreadServesSeveralStationsAndTracesInOrder) {
-    TempDir home;
-    ASSERT_FALSE(home.path().empty());
-    DeviceSimulator sim(home.path());
-    std::mutex traceMu;
-    std::vector<FrameRecord> traced;
-    sim.SetTraceSink([&](const FrameRecord& record) {
-        std::lock_guard lock(traceMu);
-        traced.push_back(record);
-    });
-    Station& a = sim.AddStation("COM3");
-    Station& b = sim.AddStation("COM4");
-    ASSERT_TRUE(a.Ok() && b.Ok());
-    a.AddTerminal(5);
-    b.AddTerminal(5);
-    b.AddTerminal(6).QueueControlRequest(0x30);
-    ASSERT_TRUE(sim.Start());
-    ManagerLine lineA;
-    ManagerLine lineB;
-    ASSERT_TRUE(lineA.Open(home.path() + "/ports/COM3"));
-    ASSERT_TRUE(lineB.Open(home.path() + "/ports/COM4"));
-
-    ASSERT_TRUE(lineA.Write(BeaconFrame(5)));
-    ASSERT_TRUE(lineB.Write(BeaconFrame(6)));
-    EXPECT_EQ(lineA.ReadFrame(), BeaconFrame(5));
-    EXPECT_EQ(lineB.ReadFrame(), ControlFrame(6, 0x30));
-    // Terminal 6 lives on COM4 only.
-    ASSERT_TRUE(lineA.Write(BeaconFrame(6)));
-    EXPECT_TRUE(lineA.QuietFor(100));
-
-    ASSERT_TRUE(sim.WaitFor(
-        [&] {
-            std::lock_guard lock(traceMu);
-            return traced.size() == 5;
-        },
-        1000));
-    std::lock_guard lock(traceMu);
-    int64_t last = 0;
-    for (const FrameRecord& record : traced) {
-        EXPECT_GE(record.timeUs, last);
-        last = record.timeUs;
-    }
-    EXPECT_EQ(sim.FrameCount(), 5u);
-}
-
-TEST(Simulator, ManagerThatStopsReadingCannotMakeItGrow) {
-    TempDir home;
-    ASSERT_FALSE(home.path().empty());
-    DeviceSimulator sim(home.path());
-    sim.SetHistoryLimit(3);
-    Station& station = sim.AddStation("COM3");
-    ASSERT_TRUE(station.Ok());
-    ASSERT_TRUE(sim.Start());
-    ManagerLine line;
-    ASSERT_TRUE(line.Open(home.path() + "/ports/COM3"));
-
-    // Far more than the line and the station together hold back.
-    constexpr size_t kChunk = 16 * 1024;
-    constexpr int kChunks = 16;
-    for (int i = 0; i < kChunks; ++i) {
-        station.InjectRaw(Bytes(kChunk, 'A'));
-    }
-    const uint64_t dropped = station.Counters().droppedOutputBytes;
-    EXPECT_GT(dropped, 0u);
-    EXPECT_EQ(sim.FrameCount(), 3u);
-
-    // What was kept arrives once the manager reads again.
-    const size_t kept = kChunk * kChunks - dropped;
-    const auto bytes = line.ReadBytes(kept, 5000);
-    ASSERT_TRUE(bytes.has_value());
-    EXPECT_TRUE(line.QuietFor(50));
-}
-
-TEST(Simulator, IdleLineAfterTheManagerLeftCostsNoCpu) {
-    TempDir home;
-    ASSERT_FALSE(home.path().empty());
-    DeviceSimulator sim(home.path());
-    Station& station = sim.AddStation("COM3");
-    ASSERT_TRUE(station.Ok());
-    ASSERT_TRUE(sim.Start());
-    {
-        ManagerLine line;
-        ASSERT_TRUE(line.Open(home.path() + "/ports/COM3"));
-    }
-    ASSERT_TRUE(sim.WaitFor([&] { return station.Counters().portCloses >= 1; }, 1000));
-    const int64_t before = ProcessCpuUs();
-    EXPECT_FALSE(sim.WaitFor([] { return false; }, 300));
-    // A thread spinning on a hung-up line would burn the whole 300 ms.
-    EXPECT_LT(ProcessCpuUs() - before, 100'000);
-    EXPECT_FALSE(station.Counters().hungUp);
+TEST_F(TerminalFault, RepeatedLastFragmentGoesTwiceInARow) {
+    t12_.RepeatFragment(1);
+    ASSERT_TRUE(t12_.QueueRequest(0x0D, Bytes{'o', 'n', 'e'}));
+    ASSERT_TRUE(line_.Write(BeaconFrame(kDcb)));
+    const Bytes expected = DataFrame(kDcb, 0x0D, 1, 1, Bytes{'o', 'n', 'e'});
+    EXPECT_EQ(line_.ReadFrame(), expected);
+    EXPECT_EQ(line_.ReadFrame(), expected);
 }
 
 }  // namespace

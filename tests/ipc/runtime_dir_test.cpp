@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/named_event.h"
@@ -37,28 +38,28 @@ TEST_F(RuntimeDirTest, CreatesTheMissingFolderPrivate) {
     EXPECT_EQ(ModeOf(runtime_), 0700u);
 }
 
-TEST_F(RuntimeDirTest, TakesAnExistingPrivateFolder) {
-    ASSERT_EQ(mkdir(runtime_.c_str(), 0750), 0);  // readable by the group: allowed
-    int err = -1;
-    EXPECT_EQ(qm::RuntimeDir(&err), runtime_);
-    EXPECT_EQ(err, 0);
-    EXPECT_EQ(ModeOf(runtime_), 0750u);  // an accepted folder is not changed
-}
-
-TEST_F(RuntimeDirTest, RefusesAFolderTheGroupMayWrite) {
-    ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
-    ASSERT_EQ(chmod(runtime_.c_str(), 0770), 0);
-    int err = 0;
-    EXPECT_EQ(qm::RuntimeDir(&err), "");
-    EXPECT_EQ(err, EPERM);
-}
-
-TEST_F(RuntimeDirTest, RefusesAFolderOthersMayWrite) {
-    ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
-    ASSERT_EQ(chmod(runtime_.c_str(), 0703), 0);
-    int err = 0;
-    EXPECT_EQ(qm::RuntimeDir(&err), "");
-    EXPECT_EQ(err, EPERM);
+// A folder the group may read is taken and left as it is; one that the group
+// or others may write, or a file in its place, is refused.
+TEST_F(RuntimeDirTest, TakesOnlyAFolderNobodyElseMayWrite) {
+    const struct {
+        mode_t mode;  // 0: a file instead of the folder
+        int err;
+    } cases[] = {{0750, 0}, {0770, EPERM}, {0703, EPERM}, {0, ENOTDIR}};
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(runtime_);
+        if (c.mode) {
+            ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
+            ASSERT_EQ(chmod(runtime_.c_str(), c.mode), 0);
+        } else {
+            std::ofstream(runtime_) << "not a folder";
+        }
+        int err = -1;
+        EXPECT_EQ(qm::RuntimeDir(&err), c.err ? "" : runtime_) << c.mode;
+        EXPECT_EQ(err, c.err) << c.mode;
+        if (c.mode) {
+            EXPECT_EQ(ModeOf(runtime_), c.mode);
+        }
+    }
 }
 
 TEST_F(RuntimeDirTest, RefusesAFolderOfAnotherUser) {
@@ -71,13 +72,6 @@ TEST_F(RuntimeDirTest, RefusesAFolderOfAnotherUser) {
     int err = 0;
     EXPECT_EQ(qm::RuntimeDir(&err), "");
     EXPECT_EQ(err, EPERM);
-}
-
-TEST_F(RuntimeDirTest, RefusesAFileInPlaceOfTheFolder) {
-    std::ofstream(runtime_) << "not a folder";
-    int err = 0;
-    EXPECT_EQ(qm::RuntimeDir(&err), "");
-    EXPECT_EQ(err, ENOTDIR);
 }
 
 TEST_F(RuntimeDirTest, RefusesAFolderBehindAnotherUsersLink) {
@@ -97,20 +91,17 @@ TEST_F(RuntimeDirTest, RefusesAFolderBehindAnotherUsersLink) {
     EXPECT_EQ(err, EPERM);
 }
 
+// An empty QM_RUNTIME_DIR counts as unset.
 TEST_F(RuntimeDirTest, FallsBackToXdgRuntimeDir) {
-    unsetenv("QM_RUNTIME_DIR");
     setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
-    int err = -1;
-    EXPECT_EQ(qm::RuntimeDir(&err), base_ + "/qm");
-    EXPECT_EQ(err, 0);
-    EXPECT_EQ(ModeOf(base_ + "/qm"), 0700u);
-}
-
-TEST_F(RuntimeDirTest, AnEmptyQmRuntimeDirCountsAsUnset) {
-    setenv("QM_RUNTIME_DIR", "", 1);
-    setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
-    int err = -1;
-    EXPECT_EQ(qm::RuntimeDir(&err), base_ + "/qm");
+    for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+        std::filesystem::remove_all(base_ + "/qm");
+        qm::test::ScopedEnv runtime("QM_RUNTIME_DIR", value);
+        int err = -1;
+        EXPECT_EQ(qm::RuntimeDir(&err), base_ + "/qm");
+        EXPECT_EQ(err, 0);
+        EXPECT_EQ(ModeOf(base_ + "/qm"), 0700u);
+    }
 }
 
 TEST_F(RuntimeDirTest, FallsBackToTmpPerUser) {

@@ -2,7 +2,7 @@
 // 20-byte slots, or as a logon verdict for code 29.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -53,113 +53,70 @@ class ReplyFileTest : public ServiceTest {
     qm::ReplyResult result_;
 };
 
-TEST_F(ReplyFileTest, RepliesOnlyToTheCodeAskedFor) {
-    Request(2, 7, 3);
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "kt   007\r\nanswer\r\n"));
-    EXPECT_EQ(Read(2), 0);
-    EXPECT_EQ(result_.length, 0u);
-    EXPECT_EQ(result_.code, 0x77);
-    EXPECT_TRUE(UntouchedFrom(0, buffer_.size()));
-
-    Request(2, 7, 13);
-    ASSERT_EQ(Read(2), 1);
-    EXPECT_EQ(result_.code, 13);
-    EXPECT_EQ(result_.dcbId, 7);
-    EXPECT_EQ(result_.length, 20u);
-    EXPECT_EQ(Data(0, 6), "answer");
+TEST_F(ReplyFileTest, RefusedRepliesLeaveTheBufferAlone) {
+    const struct {
+        uint8_t code;  // of the request
+        std::string file, content;
+        uint8_t resultCode;  // 0x77: not set
+    } cases[] = {
+        {3, "R2.txt", "kt   007\r\nanswer\r\n", 0x77},   // another code
+        {13, "R2.txt", "KT   008\r\nanswer\r\n", 13},    // another terminal
+        {28, "R2.txt", "DX   007\r\nanswer\r\n", 0x77},  // short messages get none
+        {13, "R3.txt", "KT   007\r\nanswer\r\n", 0x77},  // no R2.txt
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(Txt(""));
+        std::filesystem::create_directory(Txt(""));
+        Request(2, 7, c.code);
+        ASSERT_TRUE(WriteBytes(Txt(c.file), c.content));
+        EXPECT_EQ(Read(2), 0) << c.content;
+        EXPECT_EQ(result_.length, 0u);
+        EXPECT_EQ(result_.code, c.resultCode) << c.content;
+        EXPECT_EQ(result_.dcbId, 0x77);
+        EXPECT_TRUE(UntouchedFrom(0, buffer_.size())) << c.content;
+    }
 }
 
-TEST_F(ReplyFileTest, OtherTerminalIsRefusedAfterTheCodeIsSet) {
-    Request(2, 7, 13);
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "KT   008\r\nanswer\r\n"));
-    EXPECT_EQ(Read(2), 0);
-    EXPECT_EQ(result_.length, 0u);
-    EXPECT_EQ(result_.code, 13);
-    EXPECT_EQ(result_.dcbId, 0x77);
-    EXPECT_TRUE(UntouchedFrom(0, buffer_.size()));
-}
-
-TEST_F(ReplyFileTest, FileNameLetterCaseDoesNotMatter) {
-    Request(4, 7, 13);
-    ASSERT_TRUE(WriteBytes(Txt("r4.TXT"), "KT   007\r\nanswer\r\n"));
-    ASSERT_EQ(Read(4), 1);
-    EXPECT_EQ(Data(0, 6), "answer");
-}
-
-TEST_F(ReplyFileTest, MissingFileIsRefused) {
-    Request(2, 7, 13);
-    EXPECT_EQ(Read(3), 0);
-    EXPECT_EQ(result_.length, 0u);
-}
-
-TEST_F(ReplyFileTest, LinesTakeWhole20ByteSlots) {
-    Request(2, 7, 13);
-    const std::string longLine = "ABCDEFGHIJKLMNOPQRSTUVWXY";  // 25 bytes: two slots
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "KT   007\r\nabc\r\n\r\n" + longLine + "\n"));
-    ASSERT_EQ(Read(2), 1);
-    EXPECT_EQ(result_.length, 60u);
-    EXPECT_EQ(Data(0, 3), "abc");
-    EXPECT_TRUE(UntouchedFrom(3, 20));
-    EXPECT_EQ(Data(20, 25), longLine);
-    EXPECT_TRUE(UntouchedFrom(45, buffer_.size()));
-}
-
-TEST_F(ReplyFileTest, LineOfExactly20BytesTakesOneSlot) {
-    Request(2, 7, 13);
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "KT   007\r\n" + std::string(20, 'a') + "\r\nb\r\n"));
-    ASSERT_EQ(Read(2), 1);
-    EXPECT_EQ(result_.length, 40u);
-    EXPECT_EQ(Data(0, 21), std::string(20, 'a') + "b");
-}
-
-TEST_F(ReplyFileTest, LongBodyLineIsReadIn259ByteParts) {
-    Request(2, 7, 13);
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "KT   007\r\n" + std::string(300, 'w') + "\r\n"));
-    ASSERT_EQ(Read(2), 1);
-    EXPECT_EQ(result_.length, 260u + 60u);  // 259 bytes, then 41
-    EXPECT_EQ(Data(0, 259), std::string(259, 'w'));
-    EXPECT_EQ(buffer_[259], kUntouched);
-    EXPECT_EQ(Data(260, 41), std::string(41, 'w'));
-    EXPECT_TRUE(UntouchedFrom(301, buffer_.size()));
-}
-
-TEST_F(ReplyFileTest, HeaderBeyond49CharactersGoesOnAsTheFirstLine) {
-    Request(2, 7, 13);
-    const std::string header = "KT   007" + std::string(41, '-');  // 49 characters
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), header + "rest\r\nbody\r\n"));
-    ASSERT_EQ(Read(2), 1);
-    EXPECT_EQ(result_.length, 40u);
-    EXPECT_EQ(Data(0, 4), "rest");
-    EXPECT_EQ(Data(20, 4), "body");
-}
-
-TEST_F(ReplyFileTest, LogonVerdictAccepted) {
-    Request(2, 7, 29);
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "DL   007\r\n1 Alice\r\n"));
-    ASSERT_EQ(Read(2), 1);
-    EXPECT_EQ(result_.code, 29);
-    EXPECT_EQ(result_.length, 11u);
-    EXPECT_EQ(Data(0, 6),
-              "\x01"
-              "Alice");
-    EXPECT_TRUE(UntouchedFrom(6, buffer_.size()));
-}
-
-TEST_F(ReplyFileTest, LogonVerdictRefused) {
-    Request(2, 7, 29);
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "dl   007\r\n0 \twrong\r\nmore\r\n"));
-    ASSERT_EQ(Read(2), 1);
-    EXPECT_EQ(result_.length, 11u);
-    EXPECT_EQ(Data(0, 5), "wrong");
-    EXPECT_TRUE(UntouchedFrom(5, buffer_.size()));
-}
-
-TEST_F(ReplyFileTest, ShortMessageCodeIsNeverAnswered) {
-    Request(2, 7, 28);
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "DX   007\r\nanswer\r\n"));
-    EXPECT_EQ(Read(2), 0);
-    EXPECT_EQ(result_.code, 0x77);
-    EXPECT_TRUE(UntouchedFrom(0, buffer_.size()));
+// '~' in an image stands for a byte left untouched.
+TEST_F(ReplyFileTest, BodyLinesFillWhole20ByteSlots) {
+    const std::string t17(17, '~'), a20(20, 'a'), w259(259, 'w'), w41(41, 'w');
+    const struct {
+        uint8_t code;
+        std::string content;
+        uint32_t length;
+        std::string image;
+    } cases[] = {
+        {13, "kt   007\r\nanswer\r\n", 20, "answer"},
+        // An empty line takes no slot, a 25-byte line two.
+        {13, "KT   007\r\nabc\r\n\r\nABCDEFGHIJKLMNOPQRSTUVWXY\n", 60,
+         "abc" + t17 + "ABCDEFGHIJKLMNOPQRSTUVWXY"},
+        {13, "KT   007\r\n" + a20 + "\r\nb\r\n", 40, a20 + "b"},
+        // A long line is read in parts of 259 bytes.
+        {13, "KT   007\r\n" + std::string(300, 'w') + "\r\n", 320, w259 + "~" + w41},
+        // A header of 49 characters or more goes on as the first line.
+        {13, "KT   007" + std::string(41, '-') + "rest\r\nbody\r\n", 40,
+         "rest" + std::string(16, '~') + "body"},
+        // A logon verdict: 0x01 and the name, or the reason, in 11 bytes.
+        {29, "DL   007\r\n1 Alice\r\n", 11,
+         "\x01"
+         "Alice"},
+        {29, "dl   007\r\n0 \twrong\r\nmore\r\n", 11, "wrong"},
+    };
+    for (const auto& c : cases) {
+        buffer_.assign(kBuffer + kGuard, kUntouched);
+        Request(2, 7, c.code);
+        ASSERT_TRUE(WriteBytes(Txt("r2.TXT"), c.content));
+        ASSERT_EQ(Read(2), 1) << c.content;
+        EXPECT_EQ(result_.code, c.code);
+        EXPECT_EQ(result_.dcbId, 7);
+        EXPECT_EQ(result_.length, c.length) << c.content;
+        std::string image(buffer_.begin(), buffer_.begin() + static_cast<long>(c.image.size()));
+        for (size_t i = 0; i < image.size(); ++i)
+            if (buffer_[i] == kUntouched)
+                image[i] = '~';
+        EXPECT_EQ(image, c.image) << c.content;
+        EXPECT_TRUE(UntouchedFrom(c.image.size(), buffer_.size())) << c.content;
+    }
 }
 
 TEST_F(ReplyFileTest, OnlyTheLatestRequestCanBeAnswered) {
