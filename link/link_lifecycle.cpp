@@ -43,7 +43,13 @@ int OpenStationPort(Link& link, const _DEVINFO& entry, StationLink& station) {
     std::memcpy(name, entry.portName, sizeof entry.portName);
     int err = 0;
     station.port = SerialPort::Open(entry.portName, link.programDir, &err);
-    if (station.port) return 1;
+    if (station.port) {
+        // Whatever the line held before the link is stale. Cleared here,
+        // before any thread runs, so that an answer to the first beacon is
+        // never thrown away with it.
+        station.port->Purge();
+        return 1;
+    }
     char text[64];
     std::snprintf(text, sizeof text, "打开%s失败-%d", name, err);
     ShowLinkMessage(text);

@@ -70,7 +70,6 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
 
 void ReaderThread(Link& link, StationLink& station) {
     if (!station.port) return;
-    station.port->Purge();
     uint8_t buf[kReadBuffer];
     for (;;) {
         int r = WaitAny({&link.stop, &station.port->Readable()}, kInfinite);

@@ -90,9 +90,8 @@ int Run(void* lib, const std::string& home, const char* devsim) {
     if (dlsym(lib, "_ZN2qm9StartLinkEjPK8_DEVINFOj")) return Fail("internal symbol exported");
     if (std::strcmp(getVersion(), "1.07") != 0) return Fail("version");
 
-    // One station with terminals 5 and 6, each with a request to send. The
-    // requests are queued a second after the simulator is ready: the link
-    // clears its line when it starts, and the library is started only then.
+    // One station with terminals 5 and 6, each with a request to send when
+    // its beacon comes.
     std::filesystem::create_directories(home + "/TXT/Swap");
     std::filesystem::create_directories(home + "/run");
     chmod((home + "/run").c_str(), 0700);
@@ -101,7 +100,7 @@ int Run(void* lib, const std::string& home, const char* devsim) {
     if (!WriteText(home + "/TXT/基站.TXT", "1 COM3\r\n") ||
         !WriteText(home + "/TXT/点菜机.TXT", "5 1\r\n6 1\r\n") ||
         !WriteText(home + "/script",
-                   "at 1000 request 1 5 0x0D hello\nat 1000 request 1 6 0x0E world\n"))
+                   "at 0 request 1 5 0x0D hello\nat 0 request 1 6 0x0E world\n"))
         return Fail("cannot write the site");
 
     int out[2];
