@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/qm_dlg.h"
+#include "platform/open_files.h"
 #include "service/qmsdk.h"
 
 namespace qm {
@@ -95,6 +96,9 @@ int CQMApp::Run(int argc, char** argv) {
     const uint32_t backEnd = ParseWindowHandle(argc >= 2 ? argv[1] : nullptr);
     if (backEnd == 0) return 0;
 
+    // Each station takes a few descriptors; raise the limit before anything
+    // is opened. Failing that, the usual limit still serves 8 stations.
+    RaiseOpenFilesLimit();
     SignalWaitable signals;
     auto dlg = std::make_unique<CQMDlg>(backEnd, std::make_unique<HeadlessUi>());
     if (!dlg->Init()) return 1;

@@ -42,9 +42,11 @@ struct TerminalLink {
 
     const uint8_t dcbId;
     std::atomic<uint8_t> replyCommand{0};
-    Event ack{Event::Mode::kAutoReset, false};       // an acknowledgement came
-    Event activity{Event::Mode::kAutoReset, false};  // a frame reached the handler
-    Event idle{Event::Mode::kManualReset, true};     // no exchange outstanding
+    Event ack{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};  // an acknowledgement came
+    Event activity{Event::Mode::kAutoReset, false,
+                   Event::Reach::kInProcess};  // a frame reached the handler
+    Event idle{Event::Mode::kManualReset, true,
+               Event::Reach::kInProcess};  // no exchange outstanding
     std::atomic<uint32_t> pageIndex{0};
     std::atomic<uint32_t> fragmentTotal{0};
     std::atomic<uint32_t> savedPageIndex{0};
@@ -57,8 +59,8 @@ struct StationLink {
     uint8_t hostId = 0;
     uint8_t position = 0;
     std::unique_ptr<SerialPort> port;
-    Event frameReady{Event::Mode::kAutoReset, false};
-    Event wake{Event::Mode::kAutoReset, false};
+    Event frameReady{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};
+    Event wake{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};
 
     std::mutex portLock;     // around every write to and read from the port
     std::mutex queueLock;    // guards txQueue
@@ -84,9 +86,9 @@ struct StationLink {
 };
 
 struct Link {
-    Event run{Event::Mode::kManualReset, true};    // set: beacons run
+    Event run{Event::Mode::kManualReset, true, Event::Reach::kInProcess};  // set: beacons run
     Event stop{Event::Mode::kManualReset, false};  // set: station threads end
-    Event abortEvent{Event::Mode::kManualReset, false};
+    Event abortEvent{Event::Mode::kManualReset, false, Event::Reach::kInProcess};
     std::atomic<uint32_t> downloadRunning{0};
     std::atomic<uint32_t> testActive{0};
     std::atomic<uint8_t> testSequence{1};
