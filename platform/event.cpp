@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -66,23 +67,25 @@ int WaitOnEvents(std::span<const Waitable* const> objects, SteadyTime end) {
     if (taken >= 0 || (end != kNever && std::chrono::steady_clock::now() >= end))
         return taken;
 
-    Event::Waiter waiter;
-    for (const Waitable* o : objects) o->AsEvent()->Attach(&waiter);
+    // Shared with the events, so that a set can wake it after letting go of
+    // the event's lock: the woken thread then never finds that lock held.
+    auto waiter = std::make_shared<Event::Waiter>();
+    for (const Waitable* o : objects) o->AsEvent()->Attach(waiter);
     for (;;) {
         // Registered before looking, so a set from now on is not missed.
         taken = tryTake();
         if (taken >= 0)
             break;
-        std::unique_lock<std::mutex> hold(waiter.lock);
-        auto signalled = [&] { return waiter.signalled; };
+        std::unique_lock<std::mutex> hold(waiter->lock);
+        auto signalled = [&] { return waiter->signalled; };
         if (end == kNever) {
-            waiter.woken.wait(hold, signalled);
-        } else if (!waiter.woken.wait_until(hold, end, signalled)) {
+            waiter->woken.wait(hold, signalled);
+        } else if (!waiter->woken.wait_until(hold, end, signalled)) {
             break;
         }
-        waiter.signalled = false;
+        waiter->signalled = false;
     }
-    for (const Waitable* o : objects) o->AsEvent()->Detach(&waiter);
+    for (const Waitable* o : objects) o->AsEvent()->Detach(waiter);
     return taken;
 }
 
@@ -149,20 +152,34 @@ Event::~Event() {
 }
 
 void Event::Set() {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (set_)
-        return;
-    set_ = true;
-    if (fd_ >= 0)
-        Raise(fd_);
-    for (Waiter* w : waiters_) {
+    // Most events have one waiter at most; the link's stop event has one per
+    // thread.
+    constexpr size_t kInline = 4;
+    std::array<std::shared_ptr<Waiter>, kInline> few;
+    std::vector<std::shared_ptr<Waiter>> many;
+    size_t count = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (set_)
+            return;
+        set_ = true;
+        if (fd_ >= 0)
+            Raise(fd_);
+        count = waiters_.size();
+        if (count <= kInline)
+            std::copy(waiters_.begin(), waiters_.end(), few.begin());
+        else
+            many = waiters_;
+    }
+    // Every waiter looks: one that takes another event leaves this one set
+    // for the next.
+    for (size_t i = 0; i < count; ++i) {
+        Waiter& w = count <= kInline ? *few[i] : *many[i];
         {
-            std::lock_guard<std::mutex> wake(w->lock);
-            w->signalled = true;
+            std::lock_guard<std::mutex> wake(w.lock);
+            w.signalled = true;
         }
-        // Every waiter looks: one that takes another event leaves this one
-        // set for the next.
-        w->woken.notify_one();
+        w.woken.notify_one();
     }
 }
 
@@ -196,12 +213,12 @@ bool Event::Acquire() const {
     return TakeLocked();
 }
 
-void Event::Attach(Waiter* w) const {
+void Event::Attach(const std::shared_ptr<Waiter>& w) const {
     std::lock_guard<std::mutex> hold(lock_);
     waiters_.push_back(w);
 }
 
-void Event::Detach(Waiter* w) const {
+void Event::Detach(const std::shared_ptr<Waiter>& w) const {
     std::lock_guard<std::mutex> hold(lock_);
     waiters_.erase(std::find(waiters_.begin(), waiters_.end(), w));
 }

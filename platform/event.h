@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
@@ -77,8 +78,8 @@ class Event final : public Waitable {
 
     // A thread waiting on events. Internal to WaitAny.
     struct Waiter;
-    void Attach(Waiter* w) const;
-    void Detach(Waiter* w) const;
+    void Attach(const std::shared_ptr<Waiter>& w) const;
+    void Detach(const std::shared_ptr<Waiter>& w) const;
 
   private:
     // Takes the event if it is set; the lock is held.
@@ -90,7 +91,7 @@ class Event final : public Waitable {
     uint32_t handle_;
     mutable std::mutex lock_;
     mutable bool set_;
-    mutable std::vector<Waiter*> waiters_;
+    mutable std::vector<std::shared_ptr<Waiter>> waiters_;
 };
 
 // A descriptor that is "signalled" while it has something to read (a serial
