@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/qm_dlg.h"
 #include "platform/app_log.h"
+#include "platform/open_files.h"
 #include "service/qmsdk.h"
 
 namespace qm {
@@ -106,6 +107,9 @@ int CQMApp::Run(int argc, char** argv) {
     // write to a closed pipe must fail with EPIPE, never end the manager
     // before it has closed its window and stopped its link.
     signal(SIGPIPE, SIG_IGN);
+    // Each station takes a few descriptors; raise the limit before anything
+    // is opened. Failing that, the usual limit still serves 8 stations.
+    RaiseOpenFilesLimit();
     SignalWaitable signals;
     auto dlg = std::make_unique<CQMDlg>(backEnd, std::make_unique<HeadlessUi>());
     if (!dlg->Init())

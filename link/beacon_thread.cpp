@@ -14,6 +14,18 @@ namespace {
 constexpr uint32_t kDwellPause = 50;
 // Rounds the beacon stays on a terminal sending a multi-fragment request.
 constexpr uint32_t kMaxHoldRounds = 10;
+// How late a visit may begin after its slot and still keep the slot: more
+// than the beacon thread's own wake-up takes, far less than a dwell.
+constexpr int64_t kOnTime = 2;
+
+// Quiet visits of every station keep to one schedule: slots one quiet visit
+// (BeaconInterVal plus the write pause) apart, counted from the zero of the
+// monotonic clock. The beacon threads' dwells therefore end at the same
+// moments, and after them the writers' pauses, so that one wake-up of an idle
+// processor serves every station instead of each station waking it twice.
+int64_t FirstSlotFrom(int64_t time, int64_t period) {
+    return (time + period - 1) / period * period;
+}
 
 void SendBeacon(StationLink& station, TerminalLink& terminal) {
     auto frame = terminal.pendingShortMessages > 0
@@ -30,23 +42,35 @@ void SendBeacon(StationLink& station, TerminalLink& terminal) {
 void BeaconThread(Link& link, StationLink& station) {
     size_t position = 0;
     uint32_t hold = 0;
+    int64_t slot = -1;  // the slot the coming visit keeps, if any
     for (;;) {
         if (WaitAny({&link.stop, &link.run}, kInfinite) != 1) return;
         if (position >= station.terminals.size()) position = 0;
         TerminalLink& terminal = *station.terminals[position];
         SendBeacon(station, terminal);
+        const int64_t sent = MonotonicMs();
 
         // Dwell while the terminal keeps sending. The first wait also covers
         // the writer's pause before the beacon reaches the line, so that the
-        // terminal has the whole BeaconInterVal to answer.
+        // terminal has the whole BeaconInterVal to answer. It ends on a slot:
+        // the next one when this visit began on its own, else the first that
+        // leaves the whole wait (a visit after a busy one, or after a pause
+        // of the beacons, comes back onto the schedule by waiting longer).
+        const int64_t period = Params().beaconInterval + kWritePause;
+        const int64_t dwellEnd = slot >= 0 && sent - slot <= kOnTime
+                                     ? slot + period
+                                     : FirstSlotFrom(sent + period, period);
+        bool quiet = true;
         for (bool first = true;; first = false) {
             terminal.activity.Reset();
-            const uint32_t wait = Params().beaconInterval + (first ? kWritePause : 0);
-            int r = WaitAny({&link.stop, &terminal.activity}, wait);
+            int r = first ? WaitAnyUntil({&link.stop, &terminal.activity}, dwellEnd)
+                          : WaitAny({&link.stop, &terminal.activity}, Params().beaconInterval);
             if (r == 0) return;
             if (r != 1) break;
+            quiet = false;
             SleepMs(kDwellPause);
         }
+        slot = quiet ? dwellEnd : -1;
         // An exchange with the terminal is outstanding until its reply has
         // gone out; give it that time before polling the next one.
         if (WaitAny({&link.stop, &terminal.idle}, Params().beaconTimeout) == 0) return;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 #include "link/link_state.h"
 #include "link/station_threads.h"
@@ -93,6 +94,13 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
         return 0;
     }
     auto link = std::make_unique<Link>();
+    if (!link->stop.Valid()) {
+        // The readers could not be told to stop: refuse rather than start
+        // threads that cannot be ended.
+        if (LogEnabled(kLogErrors))
+            AppLog("SDKInit: no descriptor for the stop event", 255, 255);
+        return 0;
+    }
     for (size_t i = 0; i < kDownloadFileCount; ++i) link->downloadFiles[i] = kDownloadFileNames[i];
     link->programDir = ProgramDir();
     link->txtDir = link->programDir + "/TXT";
@@ -118,18 +126,28 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
         g_link = std::move(link);
     }
     Link& l = *g_link;
-    for (auto& sp : l.stations) {
-        StationLink& s = *sp;
-        s.holdFlag = 0;
-        s.lastFragment = 0;
-        s.writer = std::thread(WriterThread, std::ref(l), std::ref(s));
-        SleepMs(kThreadStartPause);
-        s.beacon = std::thread(BeaconThread, std::ref(l), std::ref(s));
-        SleepMs(kThreadStartPause);
-        s.handler = std::thread(FrameHandlerThread, std::ref(l), std::ref(s));
-        SleepMs(kThreadStartPause);
-        s.reader = std::thread(ReaderThread, std::ref(l), std::ref(s));
-        SleepMs(kThreadStartPause);
+    try {
+        for (auto& sp : l.stations) {
+            StationLink& s = *sp;
+            s.holdFlag = 0;
+            s.lastFragment = 0;
+            s.writer = std::thread(WriterThread, std::ref(l), std::ref(s));
+            SleepMs(kThreadStartPause);
+            s.beacon = std::thread(BeaconThread, std::ref(l), std::ref(s));
+            SleepMs(kThreadStartPause);
+            s.handler = std::thread(FrameHandlerThread, std::ref(l), std::ref(s));
+            SleepMs(kThreadStartPause);
+            s.reader = std::thread(ReaderThread, std::ref(l), std::ref(s));
+            SleepMs(kThreadStartPause);
+        }
+    } catch (const std::system_error& e) {
+        // Out of threads: end the ones started and refuse the start.
+        char text[80];
+        std::snprintf(text, sizeof text, "SDKInit: cannot start a station thread (%s)", e.what());
+        if (LogEnabled(kLogErrors))
+            AppLog(text, 255, 255);
+        StopLink();
+        return 0;
     }
     return 1;
 }

@@ -67,9 +67,12 @@ struct TerminalLink {
           shortMessageSending(messages.sending) {}
 
     const uint8_t dcbId;
-    Event ack{Event::Mode::kAutoReset, false};       // an acknowledgement came
-    Event activity{Event::Mode::kAutoReset, false};  // a frame reached the handler
-    Event idle{Event::Mode::kManualReset, true};     // no exchange outstanding
+    // Waited on only together with other events: no descriptor each.
+    Event ack{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};  // an acknowledgement came
+    Event activity{Event::Mode::kAutoReset, false,
+                   Event::Reach::kInProcess};  // a frame reached the handler
+    Event idle{Event::Mode::kManualReset, true,
+               Event::Reach::kInProcess};  // no exchange outstanding
     // The DCB id's short-message count and sender flag, shared with every
     // station that lists the same id.
     std::atomic<uint32_t>& pendingShortMessages;
@@ -108,8 +111,8 @@ struct StationLink {
     uint8_t hostId = 0;
     uint8_t position = 0;
     std::unique_ptr<SerialPort> port;
-    Event frameReady{Event::Mode::kAutoReset, false};
-    Event wake{Event::Mode::kAutoReset, false};
+    Event frameReady{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};
+    Event wake{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};
 
     std::mutex portLock;     // around every write to and read from the port
     std::mutex queueLock;    // guards txQueue
@@ -144,9 +147,9 @@ struct StationLink {
 };
 
 struct Link {
-    Event run{Event::Mode::kManualReset, true};    // set: beacons run
+    Event run{Event::Mode::kManualReset, true, Event::Reach::kInProcess};  // set: beacons run
     Event stop{Event::Mode::kManualReset, false};  // set: station threads end
-    Event abortEvent{Event::Mode::kManualReset, false};
+    Event abortEvent{Event::Mode::kManualReset, false, Event::Reach::kInProcess};
     std::atomic<uint32_t> downloadRunning{0};
     std::atomic<uint32_t> testActive{0};
     std::atomic<uint8_t> testSequence{1};

@@ -16,9 +16,14 @@ bool TakeHead(StationLink& station, Frame* out) {
     return true;
 }
 
+// The write pause may end this much late, so that the pauses of several
+// stations that began close together end in one wake-up of the processor.
+constexpr uint32_t kPauseSlackUs = 250;
+
 }  // namespace
 
 void WriterThread(Link& link, StationLink& station) {
+    SetTimerSlackUs(kPauseSlackUs);
     Frame frame;
     for (;;) {
         if (!TakeHead(station, &frame)) {

@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include <sys/prctl.h>
+
 #include <cerrno>
 #include <ctime>
 
@@ -17,6 +19,10 @@ void SleepMs(uint32_t ms) {
     timespec req{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     timespec rem{};
     while (nanosleep(&req, &rem) != 0 && errno == EINTR) req = rem;
+}
+
+void SetTimerSlackUs(uint32_t us) {
+    prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(us) * 1000UL);
 }
 
 Deadline::Deadline(int64_t timeoutMs) : end_(MonotonicMs() + timeoutMs) {}

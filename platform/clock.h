@@ -21,6 +21,10 @@ int64_t MonotonicMs();
 // protocol, never to wait for something to happen.
 void SleepMs(uint32_t ms);
 
+// How late the calling thread's timed waits and pauses may end, so that
+// the kernel can serve several with one wake-up (default 50 us).
+void SetTimerSlackUs(uint32_t us);
+
 // A deadline for bounded waits: start, check and remaining time.
 class Deadline {
 public:

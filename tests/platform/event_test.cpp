@@ -1,5 +1,6 @@
 #include "platform/event.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -193,16 +194,27 @@ TEST(WaitAnyTest, ClosedDescriptorFails) {
     EXPECT_EQ(kWaitFailed, WaitAny({&stale}, kPatienceMs));
 }
 
-TEST(EventTest, HandleIsTheDescriptorAndFits32Bits) {
-    Event ev(Event::Mode::kAutoReset, false);
-    ASSERT_TRUE(ev.Valid());
-    ASSERT_GE(ev.WaitFd(), 0);
-    EXPECT_EQ(static_cast<uint32_t>(ev.WaitFd()), ev.Handle());
-    static_assert(sizeof(ev.Handle()) == 4);
+TEST(EventTest, InProcessEventsTakeNoDescriptorAndHaveDistinctHandles) {
+    const int before = open("/dev/null", O_RDONLY);
+    close(before);
+    Event inProcess(Event::Mode::kAutoReset, false, Event::Reach::kInProcess);
+    const int after = open("/dev/null", O_RDONLY);
+    close(after);
+    EXPECT_EQ(after, before) << "an in-process event must not hold a descriptor";
+    EXPECT_TRUE(inProcess.Valid());
 
-    // Two live events never share a handle.
-    Event other(Event::Mode::kManualReset, false);
-    EXPECT_NE(ev.Handle(), other.Handle());
+    // The descriptor of an event that has one is readable exactly while it
+    // is set, however the event was taken.
+    Event withFd(Event::Mode::kAutoReset, false);
+    const ReadableFd fd(withFd.WaitFd());
+    withFd.Set();
+    EXPECT_EQ(0, WaitAny({&fd}, 0));
+    EXPECT_TRUE(withFd.Wait(0));
+    EXPECT_EQ(kWaitTimeout, WaitAny({&fd}, 0));
+
+    // A wait that mixes an in-process event with a descriptor cannot work.
+    EXPECT_EQ(kWaitFailed, WaitAny({&inProcess, &fd}, 0));
+    EXPECT_NE(inProcess.Handle(), withFd.Handle());
 }
 
 }  // namespace
