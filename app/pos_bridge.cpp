@@ -19,9 +19,11 @@ constexpr uint32_t kEmptyReplyLength = 20;
 
 void MarkLoggedOn(SiteContext& site, uint8_t hostId, uint8_t dcbId) {
     for (uint32_t i = 0; i < site.stationCount; ++i) {
-        if (site.stations[i].hostId != hostId) continue;
+        if (site.stations[i].hostId != hostId)
+            continue;
         uint8_t slot = FindDcbSlot(site, i, dcbId);
-        if (slot != 255) site.stations[i].dcbState[slot] = 1;
+        if (slot != 255)
+            site.stations[i].dcbState[slot] = 1;
         return;
     }
 }
@@ -29,27 +31,32 @@ void MarkLoggedOn(SiteContext& site, uint8_t hostId, uint8_t dcbId) {
 }  // namespace
 
 int ForwardReply(SiteContext& site, uint8_t hostId) {
-    if (!site.replyBuffer) return 0;
+    if (!site.replyBuffer)
+        return 0;
     std::memset(site.replyBuffer.get(), ' ', kReplyBufferSize);
     ReplyResult reply;
     if (!ReadReplyFile(site.txtDir, hostId, site.replyBuffer.get(), kReplyBufferSize, &reply)) {
-        if (LogEnabled(kLogErrors)) AppLog("SDKGetRxFile Error", hostId, 0);
+        LogError("SDKGetRxFile Error", hostId, 0);
         return 0;
     }
     site.replyLength = reply.length;
     if (reply.code == kCodeLogon && site.replyBuffer[0] == 0x01)
         MarkLoggedOn(site, hostId, reply.dcbId);
-    if (site.replyLength == 0) site.replyLength = kEmptyReplyLength;
+    if (site.replyLength == 0)
+        site.replyLength = kEmptyReplyLength;
     return SDKSendData(reply.dcbId, hostId, reply.code, site.replyBuffer.get(), site.replyLength);
 }
 
 LogonVerdict ReadLogonVerdict(const SiteContext& site) {
     const std::string found = FindFileIgnoringCase(site.txtDir, "DL.txt");
-    if (found.empty()) return LogonVerdict::kNone;
+    if (found.empty())
+        return LogonVerdict::kNone;
     FILE* f = std::fopen((site.txtDir + "/" + found).c_str(), "rbe");
-    if (!f) return LogonVerdict::kNone;
+    if (!f)
+        return LogonVerdict::kNone;
     char line[50] = {};
-    if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
+    if (!std::fgets(line, sizeof line, f))
+        line[0] = '\0';
     std::fclose(f);
     return line[0] == '1' ? LogonVerdict::kAccepted : LogonVerdict::kRejected;
 }

@@ -71,8 +71,8 @@ void PrintSite(CQMDlg& dlg) {
         std::printf("\n");
     }
     // Nobody may read standard output: a failed write loses only this text.
-    if (std::fflush(stdout) != 0 && LogEnabled(kLogErrors))
-        AppLog("Standard output closed: site summary not shown", 255, 255);
+    if (std::fflush(stdout) != 0)
+        LogError("Standard output closed: site summary not shown", 255, 255);
 }
 
 }  // namespace

@@ -27,13 +27,11 @@ constexpr uint32_t kInstanceHandOverLimit = 5000;
 }  // namespace
 
 void HeadlessUi::OpenFromTray() {
-    if (LogEnabled(kLogErrors))
-        AppLog("No display: the window and the logon are not shown", 255, 255);
+    LogError("No display: the window and the logon are not shown", 255, 255);
 }
 
 void HeadlessUi::ShowDownloadPanel() {
-    if (LogEnabled(kLogErrors))
-        AppLog("No display: the download panel is not shown", 255, 255);
+    LogError("No display: the download panel is not shown", 255, 255);
 }
 
 void HeadlessUi::MessageBox(const char* text) {
@@ -41,10 +39,9 @@ void HeadlessUi::MessageBox(const char* text) {
     // then fails with EPIPE (the manager ignores SIGPIPE) and the text is
     // lost, as the log tells.
     const bool written = std::fprintf(stderr, "QM: %s\n", text) > 0 && std::fflush(stderr) == 0;
-    if (LogEnabled(kLogErrors))
-        AppLog(written ? "No display: message box on standard error"
-                       : "No display: message box lost, standard error closed",
-               255, 255);
+    LogError(written ? "No display: message box on standard error"
+                     : "No display: message box lost, standard error closed",
+             255, 255);
 }
 
 CQMDlg::CQMDlg(uint32_t backEndWindow, std::unique_ptr<WindowUi> ui)
@@ -78,8 +75,8 @@ bool CQMDlg::Init() {
     linkStarted_ = StartUp(site_, window_->Handle()) != 0;
     selectedStation_ = 0;
 
-    if (!PostMessage(backEndWindow_, WM_POS_NOTICE, 0, window_->Handle()) && LogEnabled(kLogErrors))
-        AppLog("PostMessage Error", 255, 255);
+    if (!PostMessage(backEndWindow_, WM_POS_NOTICE, 0, window_->Handle()))
+        LogError("PostMessage Error", 255, 255);
 
     closeWatcher_ = std::thread(&CQMDlg::CloseWatcher, this);
     return true;
@@ -154,8 +151,8 @@ int CQMDlg::OnPosNotice(int64_t code) {
     if (code == QM_NOTICE_SHORT_MESSAGE) {
         LoadShortMessage(site_);
     } else if (code >= 1 && code <= 8) {
-        if (!ForwardReply(site_, static_cast<uint8_t>(code)) && LogEnabled(kLogErrors))
-            AppLog("Send Error", static_cast<uint32_t>(code), 0);
+        if (!ForwardReply(site_, static_cast<uint8_t>(code)))
+            LogError("Send Error", static_cast<uint32_t>(code), 0);
     } else if (code == QM_NOTICE_LOGON) {
         CheckLogonVerdict();
     } else if (code == QM_NOTICE_DATA_READY) {
@@ -163,8 +160,8 @@ int CQMDlg::OnPosNotice(int64_t code) {
             site_.dataReadyEvent->Set();
     } else if (code == QM_NOTICE_OPEN_DOWNLOAD) {
         ui_->ShowDownloadPanel();
-    } else if (LogEnabled(kLogErrors)) {
-        AppLog("Exception Message", static_cast<uint32_t>(code) & 0xFFu, 0);
+    } else {
+        LogError("Exception Message", static_cast<uint32_t>(code) & 0xFFu, 0);
     }
     return 1;
 }
@@ -187,8 +184,7 @@ int CQMDlg::OnTrayNotify(uint64_t iconId, int64_t mouseMessage) {
 }
 
 void CQMDlg::OnClose() {
-    if (LogEnabled(kLogErrors))
-        AppLog("OnClose", 255, 255);
+    LogError("OnClose", 255, 255);
     ended_ = true;
 }
 

@@ -24,9 +24,8 @@ constexpr uint32_t kShortMessageAckPause = 20;
 
 void PostRequest(Link& link, StationLink& station, TerminalLink& terminal, uint8_t command,
                  std::span<const uint8_t> data) {
-    if (!PostRequestNotice(link.notifyWindow, station.hostId, terminal.dcbId, command, data) &&
-        LogEnabled(kLogErrors))
-        AppLog("PostMessage Error", station.hostId, terminal.dcbId);
+    if (!PostRequestNotice(link.notifyWindow, station.hostId, terminal.dcbId, command, data))
+        LogError("PostMessage Error", station.hostId, terminal.dcbId);
 }
 
 void SendClockReply(Link& link, StationLink& station, uint8_t terminalPos) {
@@ -39,13 +38,14 @@ void SendClockReply(Link& link, StationLink& station, uint8_t terminalPos) {
     std::copy(stamp.begin(), stamp.end(), payload.begin());
     auto title = VenueTitle();
     bool unset = std::all_of(title.begin(), title.end(), [](uint8_t b) { return b == 0; });
-    if (unset) title.fill(' ');
+    if (unset)
+        title.fill(' ');
     std::copy(title.begin(), title.end(), payload.begin() + kClockStampLength);
 
     terminal.BeginReply(kCmdClock, 1);
     auto frame = BuildDataFrame(terminal.dcbId, kCmdClock, 1, 1, payload);
     if (!frame) {
-        if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
+        LogError("BuildDataFrame Error", station.hostId, terminal.dcbId);
         return;
     }
     SendMACFrame(link, station.position, terminalPos, *frame, false, true);
@@ -74,8 +74,7 @@ void StartPaging(Link& link, StationLink& station, uint8_t terminalPos, bool for
 
 // Drops a fragment that cannot belong to the request being reassembled.
 void DropFragment(StationLink& station, TerminalLink& terminal) {
-    if (LogEnabled(kLogErrors))
-        AppLog("Fragment out of order, dropped", station.hostId, terminal.dcbId);
+    LogError("Fragment out of order, dropped", station.hostId, terminal.dcbId);
 }
 
 void Reassemble(Link& link, StationLink& station, TerminalLink& terminal, const Frame& f) {
@@ -106,11 +105,12 @@ void Reassemble(Link& link, StationLink& station, TerminalLink& terminal, const 
         if (station.messageLength + payload.size() > kMessageBufferSize) {
             // Longer than any request the terminals send: drop it whole
             // rather than hand the back-end a truncated order.
-            if (!station.messageOverflow && LogEnabled(kLogErrors))
-                AppLog("Request too long, dropped", station.hostId, terminal.dcbId);
+            if (!station.messageOverflow)
+                LogError("Request too long, dropped", station.hostId, terminal.dcbId);
             station.messageOverflow = true;
         } else {
-            std::copy(payload.begin(), payload.end(), station.message.begin() + station.messageLength);
+            std::copy(payload.begin(), payload.end(),
+                      station.message.begin() + station.messageLength);
             station.messageLength += static_cast<uint32_t>(payload.size());
         }
         station.lastFragment = k;
@@ -143,7 +143,8 @@ void Reassemble(Link& link, StationLink& station, TerminalLink& terminal, const 
 void HandleFrame(Link& link, StationLink& station, const Frame& f) {
     const std::span<const uint8_t> frame = f.view();
     const uint8_t terminalPos = FindTerminal(link, station.position, frame[1]);
-    if (terminalPos == kNotFound) return;
+    if (terminalPos == kNotFound)
+        return;
     TerminalLink& terminal = *station.terminals[terminalPos];
     terminal.activity.Set();
 
@@ -200,12 +201,14 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
 
 void FrameHandlerThread(Link& link, StationLink& station) {
     for (;;) {
-        if (WaitAny({&link.stop, &station.frameReady}, kInfinite) != 1) return;
+        if (WaitAny({&link.stop, &station.frameReady}, kInfinite) != 1)
+            return;
         for (;;) {
             Frame frame;
             {
                 std::lock_guard<std::mutex> hold(station.receiveLock);
-                if (station.handOff.empty()) break;
+                if (station.handOff.empty())
+                    break;
                 frame = station.handOff.front();
                 station.handOff.pop_front();
             }
@@ -213,7 +216,8 @@ void FrameHandlerThread(Link& link, StationLink& station) {
             // to this thread alone, and the reader keeps taking bytes
             // (acknowledgements among them) meanwhile.
             HandleFrame(link, station, frame);
-            if (link.stop.IsSet()) return;
+            if (link.stop.IsSet())
+                return;
         }
     }
 }

@@ -27,9 +27,9 @@ bool g_stopping = false;  // guarded by g_callLock
 std::atomic<MessageBoxFunction> g_messageBox{nullptr};
 
 constexpr const char* kDownloadFileNames[kDownloadFileCount] = {
-    "菜品表.TXT",     "菜品类别表.TXT", "包房名称表.TXT", "菜品套餐表.TXT",
+    "菜品表.TXT",         "菜品类别表.TXT", "包房名称表.TXT",     "菜品套餐表.TXT",
     "菜品套餐内容表.TXT", "推荐菜品表.TXT", "推荐菜品内容表.TXT", "客户要求表.TXT",
-    "退菜理由表.TXT", "短信息表.TXT",   "新改菜品表.TXT",
+    "退菜理由表.TXT",     "短信息表.TXT",   "新改菜品表.TXT",
 };
 
 // Threads are started one after the other with a short pause, so that each
@@ -59,7 +59,9 @@ int OpenStationPort(Link& link, const _DEVINFO& entry, StationLink& station) {
 
 }  // namespace
 
-Link* CurrentLink() { return g_link.get(); }
+Link* CurrentLink() {
+    return g_link.get();
+}
 
 LinkCall::LinkCall() {
     std::lock_guard<std::mutex> hold(g_callLock);
@@ -77,7 +79,9 @@ LinkCall::~LinkCall() {
         g_callsLeft.notify_all();
 }
 
-void SetMessageBoxFunction(MessageBoxFunction fn) { g_messageBox = fn; }
+void SetMessageBoxFunction(MessageBoxFunction fn) {
+    g_messageBox = fn;
+}
 
 void ShowLinkMessage(const char* text) {
     MessageBoxFunction fn = g_messageBox.load();
@@ -90,15 +94,14 @@ void ShowLinkMessage(const char* text) {
 
 int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count) {
     if (g_link) {
-        if (LogEnabled(kLogErrors)) AppLog("SDKInit: link already started", 255, 255);
+        LogError("SDKInit: link already started", 255, 255);
         return 0;
     }
     auto link = std::make_unique<Link>();
     if (!link->stop.Valid()) {
         // The readers could not be told to stop: refuse rather than start
         // threads that cannot be ended.
-        if (LogEnabled(kLogErrors))
-            AppLog("SDKInit: no descriptor for the stop event", 255, 255);
+        LogError("SDKInit: no descriptor for the stop event", 255, 255);
         return 0;
     }
     for (size_t i = 0; i < kDownloadFileCount; ++i) link->downloadFiles[i] = kDownloadFileNames[i];
@@ -109,17 +112,20 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
 
     for (uint32_t i = 0; i < count; ++i) {
         const _DEVINFO& entry = entries[i];
-        if (entry.hostId > 8 || entry.dcbCount == 0) continue;
+        if (entry.hostId > 8 || entry.dcbCount == 0)
+            continue;
         auto station = std::make_unique<StationLink>();
         station->hostId = entry.hostId;
         station->position = static_cast<uint8_t>(link->stations.size());
-        if (!OpenStationPort(*link, entry, *station)) continue;
+        if (!OpenStationPort(*link, entry, *station))
+            continue;
         for (uint32_t t = 0; t < entry.dcbCount && t < QM_MAX_TERMINALS; ++t)
             station->terminals.push_back(std::make_unique<TerminalLink>(
                 entry.dcbIds[t], link->shortMessages[entry.dcbIds[t]]));
         link->stations.push_back(std::move(station));
     }
-    if (link->stations.empty()) return 0;
+    if (link->stations.empty())
+        return 0;
 
     {
         std::lock_guard<std::mutex> hold(g_callLock);
@@ -144,8 +150,7 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
         // Out of threads: end the ones started and refuse the start.
         char text[80];
         std::snprintf(text, sizeof text, "SDKInit: cannot start a station thread (%s)", e.what());
-        if (LogEnabled(kLogErrors))
-            AppLog(text, 255, 255);
+        LogError(text, 255, 255);
         StopLink();
         return 0;
     }
@@ -171,7 +176,8 @@ void StopLink() {
     SleepMs(kStopPause);
     for (auto& s : l.stations) {
         for (std::thread* t : {&s->writer, &s->beacon, &s->handler, &s->reader})
-            if (t->joinable()) t->join();
+            if (t->joinable())
+                t->join();
     }
     // Workers wait on the stop event too; after this nothing uses the
     // stations any more, and the ports, queues and events can go.
@@ -186,8 +192,9 @@ void StopLink() {
 
 uint8_t FindStation(Link& link, uint8_t hostId) {
     for (size_t i = 0; i < link.stations.size(); ++i)
-        if (link.stations[i]->hostId == hostId) return static_cast<uint8_t>(i);
-    if (LogEnabled(kLogErrors)) AppLog("Invalid host id", hostId, 255);
+        if (link.stations[i]->hostId == hostId)
+            return static_cast<uint8_t>(i);
+    LogError("Invalid host id", hostId, 255);
     return kNotFound;
 }
 
@@ -195,9 +202,10 @@ uint8_t FindTerminal(Link& link, uint8_t station, uint8_t dcbId) {
     if (station < link.stations.size()) {
         const auto& terminals = link.stations[station]->terminals;
         for (size_t i = 0; i < terminals.size(); ++i)
-            if (terminals[i]->dcbId == dcbId) return static_cast<uint8_t>(i);
+            if (terminals[i]->dcbId == dcbId)
+                return static_cast<uint8_t>(i);
     }
-    if (LogEnabled(kLogErrors)) AppLog("Invalid Dcb id", 255, dcbId);
+    LogError("Invalid Dcb id", 255, dcbId);
     return kNotFound;
 }
 

@@ -20,7 +20,7 @@ void HandOver(StationLink& station, std::span<const uint8_t> bytes) {
     frame.length = static_cast<uint32_t>(bytes.size());
     if (station.handOff.size() >= kHandOffDepth) {
         station.handOff.pop_front();
-        if (LogEnabled(kLogErrors)) AppLog("Frame queue full, oldest frame dropped", station.hostId, 255);
+        LogError("Frame queue full, oldest frame dropped", station.hostId, 255);
     }
     station.handOff.push_back(frame);
     LogPacket(0, bytes.data(), bytes.size());
@@ -40,7 +40,8 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
     }
     if (out.kind == FrameKind::kBeacon) {
         uint8_t t = FindTerminal(link, station.position, f[1]);
-        if (t == kNotFound) return;
+        if (t == kNotFound)
+            return;
         // A beacon answer matters only when a short message waits for the
         // terminal: it is the terminal's go-ahead for the delivery.
         if (station.terminals[t]->pendingShortMessages > 0) {
@@ -53,13 +54,15 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
     const uint8_t command = f[3];
     if (command == kCmdAck) {
         uint8_t t = FindTerminal(link, station.position, f[1]);
-        if (t == kNotFound) return;
+        if (t == kNotFound)
+            return;
         station.terminals[t]->ack.Set();
         LogPacket(0, f.data(), f.size());
         return;
     }
     if (command == kCmdDownloadSearch) {
-        if (FindTerminal(link, station.position, f[1]) == kNotFound) return;
+        if (FindTerminal(link, station.position, f[1]) == kNotFound)
+            return;
         LogPacket(0, f.data(), f.size());
         return;
     }
@@ -69,29 +72,34 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
 }  // namespace
 
 void ReaderThread(Link& link, StationLink& station) {
-    if (!station.port) return;
+    if (!station.port)
+        return;
     uint8_t buf[kReadBuffer];
     for (;;) {
         int r = WaitAny({&link.stop, &station.port->Readable()}, kInfinite);
-        if (r == 0) return;
+        if (r == 0)
+            return;
         ssize_t n;
         int err = 0;
         {
             std::lock_guard<std::mutex> portHold(station.portLock);
             std::lock_guard<std::mutex> receiveHold(station.receiveLock);
             n = station.port->Read(buf, sizeof buf);
-            if (n == -1) err = errno;
+            if (n == -1)
+                err = errno;
             for (ssize_t i = 0; i < n; ++i) {
-                if (auto out = station.assembler.Feed(buf[i])) Settle(link, station, *out);
+                if (auto out = station.assembler.Feed(buf[i]))
+                    Settle(link, station, *out);
             }
         }
-        if (n >= 0 || err == EAGAIN || err == EINTR) continue;
+        if (n >= 0 || err == EAGAIN || err == EINTR)
+            continue;
         // The device is gone (a USB adapter pulled out, the line hung up) or
         // fails for good: polling it again would report the same at once,
         // for ever. Say so once and wait for the stop.
         char text[40];
         std::snprintf(text, sizeof text, "ReadFile Error %d", n == kReadHungUp ? EIO : err);
-        if (LogEnabled(kLogErrors)) AppLog(text, station.hostId, 255);
+        LogError(text, station.hostId, 255);
         link.stop.Wait(kInfinite);
         return;
     }

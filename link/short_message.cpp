@@ -78,8 +78,7 @@ void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint
     terminal.BeginReply(kCmdShortMessage, 1);
     auto frame = BuildReplyFrame(terminal, kCmdShortMessage, 0, payload);
     if (!frame) {
-        if (LogEnabled(kLogErrors))
-            AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
+        LogError("BuildDataFrame Error", station.hostId, terminal.dcbId);
         return;
     }
     // Not acknowledged: the message stays first and the next beacon to the
@@ -174,8 +173,7 @@ void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, u
         // would merge into the piece and both would be lost.
         if (!ec)
             std::filesystem::resize_file(path, oldSize, ec);
-        if (LogEnabled(kLogErrors))
-            AppLog("SDKSetSMS Write Error", 255, dcbId);
+        LogError("SDKSetSMS Write Error", 255, dcbId);
         return;
     }
     if (!link)

@@ -31,7 +31,8 @@ AckResult AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, con
         station.wake.Set();
         int r = WaitAny({&terminal.ack, &link.stop}, kAckWait);
         if (r == 0) {
-            if (setIdleOnAck) terminal.idle.Set();
+            if (setIdleOnAck)
+                terminal.idle.Set();
             return AckResult::kAcked;
         }
         if (r == 1)
@@ -53,8 +54,8 @@ bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const ReplySt
                                     kFragmentsPerPage * reply.pageIndex + f + 1,
                                     {page + f * kMaxPayload, len});
         if (!frame || !SendMACFrame(link, stationPos, terminalPos, *frame, true, false)) {
-            if (!frame && LogEnabled(kLogErrors))
-                AppLog("BuildDataFrame Error", station.hostId, terminal.dcbId);
+            if (!frame)
+                LogError("BuildDataFrame Error", station.hostId, terminal.dcbId);
             ok = false;
             break;
         }
@@ -68,7 +69,8 @@ bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const ReplySt
 }  // namespace
 
 bool AppendFrame(StationLink& station, const Frame& frame) {
-    if (frame.length == 0 || frame.length > kMaxFrame) return false;
+    if (frame.length == 0 || frame.length > kMaxFrame)
+        return false;
     std::lock_guard<std::mutex> hold(station.queueLock);
     station.txQueue.push_back(frame);
     return true;
@@ -76,17 +78,18 @@ bool AppendFrame(StationLink& station, const Frame& frame) {
 
 void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t command) {
     auto frame = BuildControlFrame(terminal.dcbId, command);
-    if (!frame) return;
+    if (!frame)
+        return;
     terminal.ack.Reset();
     AppendFrame(station, *frame);
     station.wake.Set();
 }
 
-int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame,
-                 bool wait, bool setIdleOnAck) {
+int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame, bool wait,
+                 bool setIdleOnAck) {
     if (stationPos >= link.stations.size() || !link.stations[stationPos]->port ||
         terminalPos >= link.stations[stationPos]->terminals.size()) {
-        if (LogEnabled(kLogErrors)) AppLog("SendMACFrame hCom Error", stationPos, terminalPos);
+        LogError("SendMACFrame hCom Error", stationPos, terminalPos);
         return 0;
     }
     StationLink& station = *link.stations[stationPos];
@@ -94,8 +97,7 @@ int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Fram
     const uint32_t attempts = Params().retryTimes;
     terminal.ack.Reset();
     if (!AppendFrame(station, frame)) {
-        if (LogEnabled(kLogErrors))
-            AppLog("SendMACFrame Ack Timeout", stationPos, terminalPos);
+        LogError("SendMACFrame Ack Timeout", stationPos, terminalPos);
         return 0;
     }
     if (attempts == 0) {
@@ -103,7 +105,7 @@ int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Fram
         // station's next woken frame, and nobody awaits its acknowledgement.
         if (!wait)
             return 1;
-        if (LogEnabled(kLogErrors)) AppLog("SendMACFrame Ack Timeout", stationPos, terminalPos);
+        LogError("SendMACFrame Ack Timeout", stationPos, terminalPos);
         return 0;
     }
     if (!wait) {
@@ -126,7 +128,7 @@ int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Fram
         case AckResult::kNoAck:
             break;
     }
-    if (LogEnabled(kLogErrors)) AppLog("SendMACFrame Ack Timeout", stationPos, terminalPos);
+    LogError("SendMACFrame Ack Timeout", stationPos, terminalPos);
     return 0;
 }
 
@@ -150,7 +152,8 @@ int SpillReply(const Link& link, uint8_t dcbId, uint8_t hostId, const uint8_t* b
         CreateFolder(link.swapDir);
         f = std::fopen(path.c_str(), "wbe");
     }
-    if (!f) return 0;
+    if (!f)
+        return 0;
     // A short write would page out a truncated reply as if it were whole.
     bool ok = std::fwrite(bytes, 1, length, f) == length;
     ok = (std::fclose(f) == 0) && ok;
@@ -160,13 +163,16 @@ int SpillReply(const Link& link, uint8_t dcbId, uint8_t hostId, const uint8_t* b
 uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t pageIndex,
                   uint8_t* page) {
     int fd = open(SpillPath(link, dcbId, hostId).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0)
+        return 0;
     const off_t offset = static_cast<off_t>(pageIndex) * kPageSize;
     uint32_t got = 0;
     while (got < kPageSize) {
         ssize_t r = pread(fd, page + got, kPageSize - got, offset + got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
         got += static_cast<uint32_t>(r);
     }
     close(fd);
@@ -181,8 +187,7 @@ int SendDataFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, bool inWo
     uint32_t n = ReadPage(link, terminal.dcbId, station.hostId, reply.pageIndex, page.data());
     if (n == 0) {
         terminal.EndPage(reply.generation, false);
-        if (LogEnabled(kLogErrors))
-            AppLog("SendDataFrame len=0 Error", station.hostId, terminal.dcbId);
+        LogError("SendDataFrame len=0 Error", station.hostId, terminal.dcbId);
         return 0;
     }
     page.resize(n);
@@ -204,9 +209,11 @@ int SendDataFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, bool inWo
 int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const uint8_t* data,
               uint32_t length) {
     const uint8_t stationPos = FindStation(link, hostId);
-    if (stationPos == kNotFound) return 0;
+    if (stationPos == kNotFound)
+        return 0;
     const uint8_t terminalPos = FindTerminal(link, stationPos, dcbId);
-    if (terminalPos == kNotFound) return 0;
+    if (terminalPos == kNotFound)
+        return 0;
     TerminalLink& terminal = *link.stations[stationPos]->terminals[terminalPos];
     const uint32_t total = length == 0 ? 1 : (length - 1) / kMaxPayload + 1;
 
@@ -214,7 +221,7 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
         terminal.BeginReply(command, total);
         auto frame = BuildReplyFrame(terminal, command, 0, {data, length});
         if (!frame) {
-            if (LogEnabled(kLogErrors)) AppLog("BuildDataFrame Error", hostId, dcbId);
+            LogError("BuildDataFrame Error", hostId, dcbId);
             return 0;
         }
         return SendMACFrame(link, stationPos, terminalPos, *frame, true, true);
@@ -223,7 +230,7 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
     const uint32_t generation = terminal.BeginReply(command, total, true);
     if (!SpillReply(link, dcbId, hostId, data, length)) {
         terminal.EndPage(generation, false);
-        if (LogEnabled(kLogErrors)) AppLog("SaveSendData Open File Error", hostId, dcbId);
+        LogError("SaveSendData Open File Error", hostId, dcbId);
         return 0;
     }
     return SendDataFrame(link, stationPos, terminalPos, false);

@@ -28,7 +28,8 @@ bool WorkerSet::Start(std::function<void()> fn) {
     bool started = true;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        if (closed_) return false;
+        if (closed_)
+            return false;
         ReapFinishedLocked(finished);
         auto done = std::make_shared<std::atomic<bool>>(false);
         try {
@@ -45,8 +46,8 @@ bool WorkerSet::Start(std::function<void()> fn) {
     }
     // Joined outside the lock: a finished worker has only its return left.
     for (Worker& w : finished) w.thread.join();
-    if (!started && LogEnabled(kLogErrors))
-        AppLog("Worker thread not started", 255, 255);
+    if (!started)
+        LogError("Worker thread not started", 255, 255);
     return started;
 }
 

@@ -7,15 +7,17 @@
 extern "C" {
 
 QM_API void SDKUpdateProcess(int start, _DCBSELPARAM*) {
-    if (start && qm::LogEnabled(qm::kLogErrors))
-        qm::AppLog("SDKUpdateProcess: download runs are not available", 255, 255);
+    if (start)
+        qm::LogError("SDKUpdateProcess: download runs are not available", 255, 255);
 }
 
-QM_API uint32_t SDKGetUpdateStatus(_UPDATESTATUS*) { return 0; }
+QM_API uint32_t SDKGetUpdateStatus(_UPDATESTATUS*) {
+    return 0;
+}
 
 QM_API void SDKTestProcess(int start, uint8_t, _TESTSTATUS*) {
-    if (start && qm::LogEnabled(qm::kLogErrors))
-        qm::AppLog("SDKTestProcess: link tests are not available", 255, 255);
+    if (start)
+        qm::LogError("SDKTestProcess: link tests are not available", 255, 255);
 }
 
 }  // extern "C"

@@ -17,9 +17,9 @@ std::mutex g_lastLock;
 uint8_t g_lastCode = 0;
 uint8_t g_lastDcbId = 0;
 
-constexpr int kHeaderRead = 50;   // the header line: at most 49 characters
-constexpr int kBodyRead = 260;    // body lines: at most 259 characters at a time
-constexpr uint32_t kSlot = 20;    // reply lines travel in 20-byte slots
+constexpr int kHeaderRead = 50;  // the header line: at most 49 characters
+constexpr int kBodyRead = 260;   // body lines: at most 259 characters at a time
+constexpr uint32_t kSlot = 20;   // reply lines travel in 20-byte slots
 constexpr uint32_t kLogonReplyLength = 11;
 
 struct FileCloser {
@@ -63,12 +63,13 @@ std::string FormatRequestFile(uint8_t dcbId, uint8_t code, std::span<const uint8
     std::snprintf(header, sizeof header, "%s %.3d\r\n", name ? name : "UNKN", dcbId);
     std::string text(header);
     std::string body;
-    if (ConvertRequest(code, data, &body)) text += body;
+    if (ConvertRequest(code, data, &body))
+        text += body;
     return text;
 }
 
-bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId,
-                      uint8_t dcbId, uint8_t code, std::span<const uint8_t> data) {
+bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId, uint8_t dcbId,
+                      uint8_t code, std::span<const uint8_t> data) {
     const std::string path = HostFile(txtDir, 'T', hostId);
     const std::string text = FormatRequestFile(dcbId, code, data);
     // Written beside the old file and renamed over it: a back-end still
@@ -78,11 +79,11 @@ bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t ho
     // A request file cut short by a full disk must not be announced: the
     // back-end would book a different order than the waiter took.
     if (!ok) {
-        if (LogEnabled(kLogErrors)) AppLog("SDKSaveTxFile Write Error", hostId, dcbId);
+        LogError("SDKSaveTxFile Write Error", hostId, dcbId);
         return false;
     }
-    if (!PostMessage(window, WM_POS_NOTICE, 0, hostId) && LogEnabled(kLogErrors))
-        AppLog("PostMessage Error", hostId, dcbId);
+    if (!PostMessage(window, WM_POS_NOTICE, 0, hostId))
+        LogError("PostMessage Error", hostId, dcbId);
     std::lock_guard<std::mutex> hold(g_lastLock);
     g_lastCode = code;
     g_lastDcbId = dcbId;
@@ -95,27 +96,34 @@ int ReadReplyFile(const std::string& txtDir, uint8_t hostId, uint8_t* data, size
     char name[16];
     std::snprintf(name, sizeof name, "R%d.txt", hostId);
     const std::string found = FindFileIgnoringCase(txtDir, name);
-    if (found.empty()) return 0;
+    if (found.empty())
+        return 0;
     std::unique_ptr<FILE, FileCloser> f(std::fopen((txtDir + "/" + found).c_str(), "rbe"));
-    if (!f) return 0;
+    if (!f)
+        return 0;
 
     uint8_t lastCode, lastDcbId;
     LastRequest(&lastCode, &lastDcbId);
 
     char header[kHeaderRead] = {};
-    if (!std::fgets(header, sizeof header, f.get())) return 0;
+    if (!std::fgets(header, sizeof header, f.get()))
+        return 0;
     const uint8_t code = FindCodeByName(header);
-    if (code == 255 || code != lastCode || code == kCodeShortMessage) return 0;
+    if (code == 255 || code != lastCode || code == kCodeShortMessage)
+        return 0;
     out->code = lastCode;
-    if (HeaderDcbId(header) != lastDcbId) return 0;
+    if (HeaderDcbId(header) != lastDcbId)
+        return 0;
     out->dcbId = lastDcbId;
 
     char line[kBodyRead];
     if (code == kCodeLogon) {
-        if (!std::fgets(line, sizeof line, f.get())) line[0] = '\0';
+        if (!std::fgets(line, sizeof line, f.get()))
+            line[0] = '\0';
         line[std::strcspn(line, "\r\n")] = '\0';
         size_t at = 0;
-        if (line[0] == '1' && capacity > 0) data[at++] = 0x01;
+        if (line[0] == '1' && capacity > 0)
+            data[at++] = 0x01;
         const char* text = line[0] ? line + 1 : line;
         text += std::strspn(text, " \t");
         const size_t n = std::min(std::strlen(text), capacity - std::min(capacity, at));
@@ -125,10 +133,12 @@ int ReadReplyFile(const std::string& txtDir, uint8_t hostId, uint8_t* data, size
     }
     while (std::fgets(line, sizeof line, f.get())) {
         const size_t n = std::strcspn(line, "\r\n");
-        if (n == 0) continue;
+        if (n == 0)
+            continue;
         const uint32_t slots = static_cast<uint32_t>((n - 1) / kSlot + 1) * kSlot;
         // The caller's buffer ends here: later lines are not taken.
-        if (out->length + slots > capacity) break;
+        if (out->length + slots > capacity)
+            break;
         std::memcpy(data + out->length, line, n);
         out->length += slots;
     }
