@@ -16,10 +16,10 @@ struct KeptNotices {
 };
 
 KeptNotices& Kept() {
-    // Never destroyed: a window of the program may still read the last
-    // notices while the process exits.
-    static KeptNotices* kept = new KeptNotices;
-    return *kept;
+    // Lives until the process ends, past SDKDeInit: the program may read its
+    // last notices after stopping the link.
+    static KeptNotices kept;
+    return kept;
 }
 
 }  // namespace
