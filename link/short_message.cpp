@@ -84,7 +84,7 @@ void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint
     // Not acknowledged: the message stays first and the next beacon to the
     // terminal announces it again. No file lock is held meanwhile, so
     // SDKSetSMS never waits for a terminal.
-    if (!SendMACFrame(link, stationPos, terminalPos, *frame, true, true))
+    if (!SendMACFrame(link, stationPos, terminalPos, *frame, Carrier::kCaller, OnAck::kSetIdle))
         return;
     FinishShortMessage(link.swapDir, terminal.dcbId, terminal.pendingShortMessages,
                        record->recordBytes);
