@@ -31,7 +31,8 @@ void SendBeacon(StationLink& station, TerminalLink& terminal) {
     auto frame = terminal.pendingShortMessages > 0
                      ? BuildControlFrame(terminal.dcbId, kCmdShortMessageBeacon)
                      : BuildBeaconFrame(terminal.dcbId);
-    if (!frame) return;
+    if (!frame)
+        return;
     terminal.ack.Reset();
     AppendFrame(station, *frame);
     station.wake.Set();
@@ -39,13 +40,16 @@ void SendBeacon(StationLink& station, TerminalLink& terminal) {
 
 }  // namespace
 
-void BeaconThread(Link& link, StationLink& station) {
+void BeaconThread(Link& link, StationLink& station, std::latch& ready) {
     size_t position = 0;
     uint32_t hold = 0;
     int64_t slot = -1;  // the slot the coming visit keeps, if any
+    ready.count_down();
     for (;;) {
-        if (WaitAny({&link.stop, &link.run}, kInfinite) != 1) return;
-        if (position >= station.terminals.size()) position = 0;
+        if (WaitAny({&link.stop, &link.run}, kInfinite) != 1)
+            return;
+        if (position >= station.terminals.size())
+            position = 0;
         TerminalLink& terminal = *station.terminals[position];
         SendBeacon(station, terminal);
         const int64_t sent = MonotonicMs();
@@ -65,15 +69,18 @@ void BeaconThread(Link& link, StationLink& station) {
             terminal.activity.Reset();
             int r = first ? WaitAnyUntil({&link.stop, &terminal.activity}, dwellEnd)
                           : WaitAny({&link.stop, &terminal.activity}, Params().beaconInterval);
-            if (r == 0) return;
-            if (r != 1) break;
+            if (r == 0)
+                return;
+            if (r != 1)
+                break;
             quiet = false;
             SleepMs(kDwellPause);
         }
         slot = quiet ? dwellEnd : -1;
         // An exchange with the terminal is outstanding until its reply has
         // gone out; give it that time before polling the next one.
-        if (WaitAny({&link.stop, &terminal.idle}, Params().beaconTimeout) == 0) return;
+        if (WaitAny({&link.stop, &terminal.idle}, Params().beaconTimeout) == 0)
+            return;
 
         if (station.holdFlag) {
             if (++hold > kMaxHoldRounds) {

@@ -25,7 +25,7 @@ std::optional<AssemblerOutput> FrameAssembler::Feed(uint8_t b) {
         // here. Byte 0 of the partial frame is 0x00 like the new one, so the
         // reported bytes stay intact while the new frame takes over.
         AssemblerOutput out{
-            AssemblerEvent::kError6, ClassifyLength(length_), {buffer_.data(), length_}};
+            AssemblerEvent::kStartMarkerInside, ClassifyLength(length_), {buffer_.data(), length_}};
         length_ = 1;
         return out;
     }
@@ -34,7 +34,7 @@ std::optional<AssemblerOutput> FrameAssembler::Feed(uint8_t b) {
         // Too long for any frame: give up on it. This byte is lost with it,
         // even an end marker, and the next 0x00 starts afresh.
         AssemblerOutput out{
-            AssemblerEvent::kError2, FrameKind::kInvalid, {buffer_.data(), length_}};
+            AssemblerEvent::kNoEndMarker, FrameKind::kInvalid, {buffer_.data(), length_}};
         inFrame_ = false;
         length_ = 0;
         return out;
@@ -54,15 +54,15 @@ std::optional<AssemblerOutput> FrameAssembler::Judge() {
     const std::span<const uint8_t> bytes{buffer_.data(), n};
 
     if (kind == FrameKind::kInvalid)
-        return AssemblerOutput{AssemblerEvent::kError3, kind, bytes};
+        return AssemblerOutput{AssemblerEvent::kTooShort, kind, bytes};
     // Data frames go on as they are: their checksum judges them.
     if (kind == FrameKind::kData)
         return AssemblerOutput{AssemblerEvent::kFrame, kind, bytes};
     if (!ComplementsMatch(buffer_[1], buffer_[2])) {
-        return AssemblerOutput{AssemblerEvent::kError4, kind, bytes};
+        return AssemblerOutput{AssemblerEvent::kBadAddressComplement, kind, bytes};
     }
     if (kind == FrameKind::kControl && !ComplementsMatch(buffer_[3], buffer_[4])) {
-        return AssemblerOutput{AssemblerEvent::kError5, kind, bytes};
+        return AssemblerOutput{AssemblerEvent::kBadCommandComplement, kind, bytes};
     }
     return AssemblerOutput{AssemblerEvent::kFrame, kind, bytes};
 }

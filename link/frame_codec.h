@@ -152,12 +152,12 @@ std::array<char, kClockStampLength> BuildClockStamp(const std::tm& local);
 // What the frame assembler reports. The values are the packet log's kinds
 // for the same events: 0 "[R]" for a frame, 2..6 for the rejections.
 enum class AssemblerEvent : uint8_t {
-    kFrame = 0,   // a complete frame: beacon, control (complements checked) or data
-    kError2 = 2,  // 255 bytes without an end marker
-    kError3 = 3,  // end marker after fewer than 4 bytes
-    kError4 = 4,  // beacon or control frame whose address complement is wrong
-    kError5 = 5,  // control frame whose command complement is wrong
-    kError6 = 6,  // a start marker inside a frame: the bytes before it
+    kFrame = 0,                 // a complete frame: beacon, control (complements checked) or data
+    kNoEndMarker = 2,           // 255 bytes without an end marker
+    kTooShort = 3,              // end marker after fewer than 4 bytes
+    kBadAddressComplement = 4,  // beacon or control frame whose address complement is wrong
+    kBadCommandComplement = 5,  // control frame whose command complement is wrong
+    kStartMarkerInside = 6,     // a start marker inside a frame: the bytes before it
 };
 
 struct AssemblerOutput {

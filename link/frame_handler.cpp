@@ -3,7 +3,8 @@
 // to the application window. It never waits for an acknowledgement itself:
 // acknowledgements arrive through the reader, so whatever must wait runs in
 // a worker.
-#include <ctime>
+#include <algorithm>
+#include <array>
 
 #include "link/link_params.h"
 #include "link/request_notice.h"
@@ -16,12 +17,6 @@
 namespace qm {
 namespace {
 
-// Gives a freshly started worker time to take its first step.
-constexpr uint32_t kWorkerStartPause = 2;
-// Gap between the acknowledgement of a terminal's short message and the
-// terminal being free again, so the ack leaves before the next beacon.
-constexpr uint32_t kShortMessageAckPause = 20;
-
 void PostRequest(Link& link, StationLink& station, TerminalLink& terminal, uint8_t command,
                  std::span<const uint8_t> data) {
     if (!PostRequestNotice(link.notifyWindow, station.hostId, terminal.dcbId, command, data))
@@ -30,9 +25,7 @@ void PostRequest(Link& link, StationLink& station, TerminalLink& terminal, uint8
 
 void SendClockReply(Link& link, StationLink& station, uint8_t terminalPos) {
     TerminalLink& terminal = *station.terminals[terminalPos];
-    time_t now = time(nullptr);
-    tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = LocalTimeNow();
     std::array<uint8_t, kClockStampLength + kTitleSize> payload;
     auto stamp = BuildClockStamp(local);
     std::copy(stamp.begin(), stamp.end(), payload.begin());
@@ -48,7 +41,7 @@ void SendClockReply(Link& link, StationLink& station, uint8_t terminalPos) {
         LogError("BuildDataFrame Error", station.hostId, terminal.dcbId);
         return;
     }
-    SendMACFrame(link, station.position, terminalPos, *frame, false, true);
+    SendMACFrame(link, station.position, terminalPos, *frame, Carrier::kWorker, OnAck::kSetIdle);
 }
 
 void StartPaging(Link& link, StationLink& station, uint8_t terminalPos, bool forward) {
@@ -69,7 +62,7 @@ void StartPaging(Link& link, StationLink& station, uint8_t terminalPos, bool for
         ++reply.pagesSending;
     }
     terminal.idle.Reset();
-    SendDataFrame(link, station.position, terminalPos, true);
+    SendCurrentPage(link, station.position, terminalPos, Carrier::kWorker);
 }
 
 // Drops a fragment that cannot belong to the request being reassembled.
@@ -150,10 +143,10 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
 
     if (frame.size() < 9) {
         if (frame.size() == 4) {
-            if (terminal.pendingShortMessages > 0) {
+            // The sender owns the delivery from here; nothing of this
+            // thread waits for its first step.
+            if (terminal.pendingShortMessages > 0)
                 StartShortMessageSender(link, station.position, terminalPos);
-                SleepMs(kWorkerStartPause);
-            }
             return;
         }
         switch (frame[3]) {
@@ -184,9 +177,9 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
         return;
     }
     if (command == kCmdShortMessage) {
-        terminal.idle.Reset();
+        // The ack is queued ahead of any later beacon, so it leaves first
+        // and the terminal is free again at once.
         SendControlFrame(station, terminal, kCmdAck);
-        SleepMs(kShortMessageAckPause);
         terminal.idle.Set();
     } else {
         const uint8_t total = DataFragmentTotal(frame);
@@ -199,7 +192,8 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
 
 }  // namespace
 
-void FrameHandlerThread(Link& link, StationLink& station) {
+void FrameHandlerThread(Link& link, StationLink& station, std::latch& ready) {
+    ready.count_down();
     for (;;) {
         if (WaitAny({&link.stop, &station.frameReady}, kInfinite) != 1)
             return;

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <latch>
 #include <memory>
 #include <system_error>
 
@@ -32,18 +33,28 @@ constexpr const char* kDownloadFileNames[kDownloadFileCount] = {
     "退菜理由表.TXT",     "短信息表.TXT",   "新改菜品表.TXT",
 };
 
-// Threads are started one after the other with a short pause, so that each
-// has reached its first wait before the next one needs it.
-constexpr uint32_t kThreadStartPause = 50;
-// Pauses of the stop: beacons first, so no new poll is queued, then the rest.
-constexpr uint32_t kStopPause = 100;
+// At a stop the beacons end first, so that no new poll is queued; the
+// exchanges under way get this long to finish on the line (the writers send
+// what is queued, acknowledgements still come in) before everything ends.
+constexpr uint32_t kStopGrace = 100;
+
+using StationThread = void (*)(Link&, StationLink&, std::latch&);
+
+// Starts one thread of a station and returns once it has reached its first
+// wait, so that each thread is ready before the next one needs it.
+std::thread StartStationThread(StationThread fn, Link& link, StationLink& station) {
+    std::latch ready(1);
+    std::thread thread(fn, std::ref(link), std::ref(station), std::ref(ready));
+    ready.wait();
+    return thread;
+}
 
 // Opens the station's port with the link's line settings, or reports why not.
-int OpenStationPort(Link& link, const _DEVINFO& entry, StationLink& station) {
+int OpenStationPort(Link& link, const StationEntry& entry, StationLink& station) {
     char name[sizeof entry.portName + 1] = {};
-    std::memcpy(name, entry.portName, sizeof entry.portName);
+    std::memcpy(name, entry.portName.data(), entry.portName.size());
     int err = 0;
-    station.port = SerialPort::Open(entry.portName, link.programDir, &err);
+    station.port = SerialPort::Open(entry.portName.data(), link.programDir, &err);
     if (station.port) {
         // Whatever the line held before the link is stale. Cleared here,
         // before any thread runs, so that an answer to the first beacon is
@@ -92,7 +103,7 @@ void ShowLinkMessage(const char* text) {
     std::fprintf(stderr, "%s\n", text);
 }
 
-int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count) {
+int StartLink(WindowHandle notifyWindow, std::span<const StationEntry> entries) {
     if (g_link) {
         LogError("SDKInit: link already started", 255, 255);
         return 0;
@@ -110,18 +121,17 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
     link->swapDir = link->txtDir + "/Swap";
     link->notifyWindow = notifyWindow;
 
-    for (uint32_t i = 0; i < count; ++i) {
-        const _DEVINFO& entry = entries[i];
-        if (entry.hostId > 8 || entry.dcbCount == 0)
+    for (const StationEntry& entry : entries) {
+        if (entry.hostId > kMaxHostId || entry.terminalCount == 0)
             continue;
         auto station = std::make_unique<StationLink>();
         station->hostId = entry.hostId;
         station->position = static_cast<uint8_t>(link->stations.size());
         if (!OpenStationPort(*link, entry, *station))
             continue;
-        for (uint32_t t = 0; t < entry.dcbCount && t < QM_MAX_TERMINALS; ++t)
+        for (size_t t = 0; t < entry.terminalCount && t < kMaxTerminalsPerStation; ++t)
             station->terminals.push_back(std::make_unique<TerminalLink>(
-                entry.dcbIds[t], link->shortMessages[entry.dcbIds[t]]));
+                entry.terminalIds[t], link->shortMessages[entry.terminalIds[t]]));
         link->stations.push_back(std::move(station));
     }
     if (link->stations.empty())
@@ -137,14 +147,10 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
             StationLink& s = *sp;
             s.holdFlag = 0;
             s.lastFragment = 0;
-            s.writer = std::thread(WriterThread, std::ref(l), std::ref(s));
-            SleepMs(kThreadStartPause);
-            s.beacon = std::thread(BeaconThread, std::ref(l), std::ref(s));
-            SleepMs(kThreadStartPause);
-            s.handler = std::thread(FrameHandlerThread, std::ref(l), std::ref(s));
-            SleepMs(kThreadStartPause);
-            s.reader = std::thread(ReaderThread, std::ref(l), std::ref(s));
-            SleepMs(kThreadStartPause);
+            s.writer = StartStationThread(WriterThread, l, s);
+            s.beacon = StartStationThread(BeaconThread, l, s);
+            s.handler = StartStationThread(FrameHandlerThread, l, s);
+            s.reader = StartStationThread(ReaderThread, l, s);
         }
     } catch (const std::system_error& e) {
         // Out of threads: end the ones started and refuse the start.
@@ -166,14 +172,14 @@ void StopLink() {
     }
     Link& l = *g_link;
     l.run.Reset();
-    SleepMs(kStopPause);
+    SleepMs(kStopGrace);
     // A call waiting for an acknowledgement ends at the stop event.
     l.stop.Set();
     {
         std::unique_lock<std::mutex> hold(g_callLock);
         g_callsLeft.wait(hold, [] { return g_calls == 0; });
     }
-    SleepMs(kStopPause);
+    // Every station thread ends at the stop event; the joins wait for that.
     for (auto& s : l.stations) {
         for (std::thread* t : {&s->writer, &s->beacon, &s->handler, &s->reader})
             if (t->joinable())

@@ -18,16 +18,17 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/frame_codec.h"
+#include "link/link_records.h"
 #include "link/worker_set.h"
 #include "platform/event.h"
 #include "platform/serial_port.h"
 #include "platform/window_message.h"
-#include "service/qmsdk.h"
 
 namespace qm {
 
@@ -187,7 +188,7 @@ class LinkCall {
 };
 
 // 1 if at least one station's port opened and its threads started.
-int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count);
+int StartLink(WindowHandle notifyWindow, std::span<const StationEntry> entries);
 // Stops the beacons, sets the stop event, waits for every LinkCall to leave,
 // then joins the threads and frees the link.
 void StopLink();

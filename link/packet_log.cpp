@@ -24,18 +24,23 @@ uint32_t Now() {
     return g_tickSource ? g_tickSource() : TickCount();
 }
 
-void AppendTag(std::string& line, int kind) {
-    char tag[24];
-    if (kind == kPacketSent) {
+// The tag of an entry: "[R] " for received frames, "[S] " for sent ones,
+// "[E<n>] " for the assembler's rejection n.
+constexpr int kReceivedTag = static_cast<int>(AssemblerEvent::kFrame);
+constexpr int kSentTag = 1;
+
+void AppendTag(std::string& line, int tag) {
+    char text[24];
+    if (tag == kSentTag) {
         line += "[S] ";
-    } else if (kind == kPacketReceived) {
+    } else if (tag == kReceivedTag) {
         line += "[R] ";
-    } else if (std::snprintf(tag, sizeof tag, "[E%d] ", kind) > 0) {
-        line += tag;
+    } else if (std::snprintf(text, sizeof text, "[E%d] ", tag) > 0) {
+        line += text;
     }
 }
 
-std::string FormatLine(uint32_t elapsedMs, int kind, const uint8_t* bytes, size_t length) {
+std::string FormatLine(uint32_t elapsedMs, int tag, const uint8_t* bytes, size_t length) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string line;
     line.reserve(16 + 3 * length + 2);
@@ -44,7 +49,7 @@ std::string FormatLine(uint32_t elapsedMs, int kind, const uint8_t* bytes, size_
     // tick count wraps after about 49 days.
     if (std::snprintf(ms, sizeof ms, "%.4u ", static_cast<unsigned>(elapsedMs)) > 0)
         line += ms;
-    AppendTag(line, kind);
+    AppendTag(line, tag);
     for (size_t i = 0; i < length; ++i) {
         line += kHex[bytes[i] >> 4];
         line += kHex[bytes[i] & 0x0F];
@@ -54,9 +59,7 @@ std::string FormatLine(uint32_t elapsedMs, int kind, const uint8_t* bytes, size_
     return line;
 }
 
-}  // namespace
-
-void LogPacket(int kind, const uint8_t* bytes, size_t length) {
+void LogTagged(int tag, const uint8_t* bytes, size_t length) {
     if (bytes == nullptr)
         length = 0;
     std::lock_guard<std::mutex> hold(g_lock);
@@ -70,10 +73,20 @@ void LogPacket(int kind, const uint8_t* bytes, size_t length) {
     FILE* f = std::fopen(kPacketLogFile, "ab");
     if (f == nullptr)
         return;
-    const std::string line = FormatLine(Now() - g_reference, kind, bytes, length);
+    const std::string line = FormatLine(Now() - g_reference, tag, bytes, length);
     std::fwrite(line.data(), 1, line.size(), f);
     std::fclose(f);
     g_reference = Now();
+}
+
+}  // namespace
+
+void LogPacket(PacketKind kind, const uint8_t* bytes, size_t length) {
+    LogTagged(kind == PacketKind::kSent ? kSentTag : kReceivedTag, bytes, length);
+}
+
+void LogPacket(AssemblerEvent event, const uint8_t* bytes, size_t length) {
+    LogTagged(static_cast<int>(event), bytes, length);
 }
 
 void SetPacketLogTickSourceForTest(PacketLogTickSource source) {

@@ -10,18 +10,21 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/frame_codec.h"
+
 namespace qm {
 
-// Entry kinds and their tags: 0 "[R] ", 1 "[S] ", any other k "[E<k>] ".
-// The rejections 2..6 are the frame assembler's (AssemblerEvent).
-inline constexpr int kPacketReceived = 0;
-inline constexpr int kPacketSent = 1;
+// Frames the link passed on: tagged "[R] " and "[S] ".
+enum class PacketKind : uint8_t { kReceived, kSent };
 
 // Appends "<ms> <tag><XX >...\r\n" where <ms> is at least four digits. Lines
 // of concurrent callers never interleave. The reference time for <ms> is
 // taken by the first call of the process, written or not, and replaced after
 // every line written; a file that cannot be opened leaves it alone.
-void LogPacket(int kind, const uint8_t* bytes, size_t length);
+void LogPacket(PacketKind kind, const uint8_t* bytes, size_t length);
+// What the frame assembler reported: a frame as received, "[R] ", and bytes
+// it threw away as "[E<n>] ", n being the event's value (2..6).
+void LogPacket(AssemblerEvent event, const uint8_t* bytes, size_t length);
 
 // Test seams. The tick source defaults to TickCount(); nullptr restores it.
 // Resetting the reference makes the next call take it afresh, as the first

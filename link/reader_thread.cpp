@@ -23,14 +23,14 @@ void HandOver(StationLink& station, std::span<const uint8_t> bytes) {
         LogError("Frame queue full, oldest frame dropped", station.hostId, 255);
     }
     station.handOff.push_back(frame);
-    LogPacket(0, bytes.data(), bytes.size());
+    LogPacket(PacketKind::kReceived, bytes.data(), bytes.size());
     station.frameReady.Set();
 }
 
 // Judges one frame from the assembler; the caller holds the receive lock.
 void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
     if (out.event != AssemblerEvent::kFrame) {
-        LogPacket(static_cast<int>(out.event), out.bytes.data(), out.bytes.size());
+        LogPacket(out.event, out.bytes.data(), out.bytes.size());
         return;
     }
     const std::span<const uint8_t> f = out.bytes;
@@ -48,7 +48,7 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
             HandOver(station, f);
             return;
         }
-        LogPacket(0, f.data(), f.size());
+        LogPacket(PacketKind::kReceived, f.data(), f.size());
         return;
     }
     const uint8_t command = f[3];
@@ -57,13 +57,13 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
         if (t == kNotFound)
             return;
         station.terminals[t]->ack.Set();
-        LogPacket(0, f.data(), f.size());
+        LogPacket(PacketKind::kReceived, f.data(), f.size());
         return;
     }
     if (command == kCmdDownloadSearch) {
         if (FindTerminal(link, station.position, f[1]) == kNotFound)
             return;
-        LogPacket(0, f.data(), f.size());
+        LogPacket(PacketKind::kReceived, f.data(), f.size());
         return;
     }
     HandOver(station, f);
@@ -71,7 +71,8 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
 
 }  // namespace
 
-void ReaderThread(Link& link, StationLink& station) {
+void ReaderThread(Link& link, StationLink& station, std::latch& ready) {
+    ready.count_down();
     if (!station.port)
         return;
     uint8_t buf[kReadBuffer];

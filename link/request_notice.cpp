@@ -37,7 +37,7 @@ bool PostRequestNotice(WindowHandle window, uint8_t hostId, uint8_t dcbId, uint8
     const uint64_t wParam = reinterpret_cast<uintptr_t>(&notice->record);
     const int64_t lParam = static_cast<int64_t>(reinterpret_cast<uintptr_t>(notice->data.data()));
     if (IsWindowOfThisProcess(window))
-        return PostMessage(window, WM_REQUEST_RECEIVED, wParam, lParam, std::move(notice));
+        return PostMessage(window, kRequestNoticeMessage, wParam, lParam, std::move(notice));
 
     // A window the program binds itself: the program linked the service and
     // runs the link in its own process, so the addresses are valid there.
@@ -50,7 +50,7 @@ bool PostRequestNotice(WindowHandle window, uint8_t hostId, uint8_t dcbId, uint8
         oldest = std::exchange(kept.ring[kept.next], std::move(notice));
         kept.next = (kept.next + 1) % kKeptRequestNotices;
     }
-    return PostMessage(window, WM_REQUEST_RECEIVED, wParam, lParam);
+    return PostMessage(window, kRequestNoticeMessage, wParam, lParam);
 }
 
 }  // namespace qm

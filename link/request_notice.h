@@ -1,5 +1,5 @@
 // The request notice: a terminal's complete request on its way to the
-// application window as WM_REQUEST_RECEIVED.
+// application window as kRequestNoticeMessage.
 //
 // Each notice has a copy of its record and bytes of its own, so a request
 // that arrives while an earlier notice is still queued can never overwrite
@@ -19,15 +19,13 @@
 #include <span>
 #include <vector>
 
+#include "link/link_records.h"
 #include "platform/window_message.h"
-#include "service/qmsdk.h"
 
 namespace qm {
 
-inline constexpr size_t kKeptRequestNotices = QM_KEPT_REQUEST_NOTICES;
-
 struct RequestNotice {
-    _REQUESTRECORD record{};
+    RequestRecord record{};
     std::vector<uint8_t> data;
 };
 

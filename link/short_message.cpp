@@ -39,33 +39,15 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
     return true;
 }
 
-// Where the rest of a DCB id's file is written while its first record is
-// removed. One per DCB id: the files of different terminals are rewritten at
-// the same time by their own senders.
-std::string ScratchPath(const std::string& swapDir, uint8_t dcbId) {
-    char name[16];
-    std::snprintf(name, sizeof name, "/Bak_%.2d", dcbId);
-    return swapDir + name;
-}
-
-// Removes the first record: the rest is written to the scratch file, which
-// then replaces the file in one rename, so a crash never leaves a
-// half-written file.
+// Removes the first record: the rest takes the file's place in one step, so
+// a crash never leaves a half-written file.
 void RemoveFirstRecord(const std::string& swapDir, uint8_t dcbId, size_t recordBytes) {
     const std::string path = ShortMessagePath(swapDir, dcbId);
     std::vector<uint8_t> contents;
     if (!ReadWholeFile(path, &contents))
         return;
     recordBytes = std::min(recordBytes, contents.size());
-    const std::string bak = ScratchPath(swapDir, dcbId);
-    FILE* f = std::fopen(bak.c_str(), "wbe");
-    if (!f)
-        return;
-    size_t rest = contents.size() - recordBytes;
-    bool ok = std::fwrite(contents.data() + recordBytes, 1, rest, f) == rest;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(bak.c_str(), path.c_str()) != 0)
-        DeleteFile(bak);
+    ReplaceFile(path, contents.data() + recordBytes, contents.size() - recordBytes);
 }
 
 void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint8_t terminalPos) {
@@ -84,7 +66,7 @@ void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint
     // Not acknowledged: the message stays first and the next beacon to the
     // terminal announces it again. No file lock is held meanwhile, so
     // SDKSetSMS never waits for a terminal.
-    if (!SendMACFrame(link, stationPos, terminalPos, *frame, true, true))
+    if (!SendMACFrame(link, stationPos, terminalPos, *frame, Carrier::kCaller, OnAck::kSetIdle))
         return;
     FinishShortMessage(link.swapDir, terminal.dcbId, terminal.pendingShortMessages,
                        record->recordBytes);

@@ -52,6 +52,6 @@ void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, u
                        const uint8_t* text);
 
 // Starts the short-message sender for a terminal unless one is running.
-void StartShortMessageSender(Link& link, uint8_t station, uint8_t terminal);
+void StartShortMessageSender(Link& link, uint8_t stationPos, uint8_t terminalPos);
 
 }  // namespace qm

@@ -1,8 +1,5 @@
 #include "link/transmit.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -18,11 +15,20 @@ namespace {
 
 enum class AckResult { kAcked, kNoAck, kStopped };
 
+// Fixed gaps of the link's timing: after handing a frame's retries to a
+// worker, and after handing a page to a page sender, the caller (the frame
+// handler) pauses this long before it takes the terminal's next frame. They
+// are part of the exchange's pace the terminals are used to, not waits for
+// the worker, which needs no head start: its frame is queued already, or it
+// queues its own.
+constexpr uint32_t kRetryWorkerStartPause = 2;
+constexpr uint32_t kPageSenderStartPause = 5;
+
 // Sends the frame already queued, then fresh copies, until the terminal
 // acknowledges or the attempts are used up. No copy is queued after the last
 // attempt: a frame nobody waits for would only disturb the next exchange.
 AckResult AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, const Frame& frame,
-                   uint32_t attempts, bool setIdleOnAck) {
+                   uint32_t attempts, OnAck onAck) {
     for (uint32_t a = 0; a < attempts; ++a) {
         if (a > 0) {
             terminal.ack.Reset();
@@ -31,7 +37,7 @@ AckResult AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, con
         station.wake.Set();
         int r = WaitAny({&terminal.ack, &link.stop}, kAckWait);
         if (r == 0) {
-            if (setIdleOnAck)
+            if (onAck == OnAck::kSetIdle)
                 terminal.idle.Set();
             return AckResult::kAcked;
         }
@@ -53,7 +59,8 @@ bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const ReplySt
         auto frame = BuildDataFrame(terminal.dcbId, reply.command, reply.fragmentTotal,
                                     kFragmentsPerPage * reply.pageIndex + f + 1,
                                     {page + f * kMaxPayload, len});
-        if (!frame || !SendMACFrame(link, stationPos, terminalPos, *frame, true, false)) {
+        if (!frame || !SendMACFrame(link, stationPos, terminalPos, *frame, Carrier::kCaller,
+                                    OnAck::kKeepBusy)) {
             if (!frame)
                 LogError("BuildDataFrame Error", station.hostId, terminal.dcbId);
             ok = false;
@@ -85,8 +92,8 @@ void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t comm
     station.wake.Set();
 }
 
-int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame, bool wait,
-                 bool setIdleOnAck) {
+int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame,
+                 Carrier carrier, OnAck onAck) {
     if (stationPos >= link.stations.size() || !link.stations[stationPos]->port ||
         terminalPos >= link.stations[stationPos]->terminals.size()) {
         LogError("SendMACFrame hCom Error", stationPos, terminalPos);
@@ -103,24 +110,24 @@ int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Fram
     if (attempts == 0) {
         // Queued without waking the writer: the frame leaves with the
         // station's next woken frame, and nobody awaits its acknowledgement.
-        if (!wait)
+        if (carrier == Carrier::kWorker)
             return 1;
         LogError("SendMACFrame Ack Timeout", stationPos, terminalPos);
         return 0;
     }
-    if (!wait) {
+    if (carrier == Carrier::kWorker) {
         // The retry worker has its own copy of the frame; it logs nothing.
-        if (!link.workers.Start([&link, &station, &terminal, frame, attempts, setIdleOnAck] {
-                AwaitAck(link, station, terminal, frame, attempts, setIdleOnAck);
+        if (!link.workers.Start([&link, &station, &terminal, frame, attempts, onAck] {
+                AwaitAck(link, station, terminal, frame, attempts, onAck);
             })) {
             // Nobody to carry the retries: the frame goes out once.
             station.wake.Set();
             return 0;
         }
-        SleepMs(2);
+        SleepMs(kRetryWorkerStartPause);
         return 1;
     }
-    switch (AwaitAck(link, station, terminal, frame, attempts, setIdleOnAck)) {
+    switch (AwaitAck(link, station, terminal, frame, attempts, onAck)) {
         case AckResult::kAcked:
             return 1;
         case AckResult::kStopped:
@@ -162,24 +169,12 @@ int SpillReply(const Link& link, uint8_t dcbId, uint8_t hostId, const uint8_t* b
 
 uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t pageIndex,
                   uint8_t* page) {
-    int fd = open(SpillPath(link, dcbId, hostId).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    const off_t offset = static_cast<off_t>(pageIndex) * kPageSize;
-    uint32_t got = 0;
-    while (got < kPageSize) {
-        ssize_t r = pread(fd, page + got, kPageSize - got, offset + got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        got += static_cast<uint32_t>(r);
-    }
-    close(fd);
-    return got;
+    return static_cast<uint32_t>(ReadFileAt(SpillPath(link, dcbId, hostId),
+                                            static_cast<uint64_t>(pageIndex) * kPageSize, page,
+                                            kPageSize));
 }
 
-int SendDataFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, bool inWorker) {
+int SendCurrentPage(Link& link, uint8_t stationPos, uint8_t terminalPos, Carrier carrier) {
     StationLink& station = *link.stations[stationPos];
     TerminalLink& terminal = *station.terminals[terminalPos];
     const ReplyState reply = terminal.Reply();
@@ -191,7 +186,7 @@ int SendDataFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, bool inWo
         return 0;
     }
     page.resize(n);
-    if (inWorker) {
+    if (carrier == Carrier::kWorker) {
         if (!link.workers.Start([&link, stationPos, terminalPos, reply, page = std::move(page)] {
                 SendPage(link, stationPos, terminalPos, reply, page.data(),
                          static_cast<uint32_t>(page.size()));
@@ -200,7 +195,7 @@ int SendDataFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, bool inWo
             terminal.idle.Set();
             return 0;
         }
-        SleepMs(5);
+        SleepMs(kPageSenderStartPause);
         return 1;
     }
     return SendPage(link, stationPos, terminalPos, reply, page.data(), n) ? 1 : 0;
@@ -224,7 +219,8 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
             LogError("BuildDataFrame Error", hostId, dcbId);
             return 0;
         }
-        return SendMACFrame(link, stationPos, terminalPos, *frame, true, true);
+        return SendMACFrame(link, stationPos, terminalPos, *frame, Carrier::kCaller,
+                            OnAck::kSetIdle);
     }
     // Page 0 goes out from here: paging requests wait until it has.
     const uint32_t generation = terminal.BeginReply(command, total, true);
@@ -233,7 +229,7 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
         LogError("SaveSendData Open File Error", hostId, dcbId);
         return 0;
     }
-    return SendDataFrame(link, stationPos, terminalPos, false);
+    return SendCurrentPage(link, stationPos, terminalPos, Carrier::kCaller);
 }
 
 }  // namespace qm

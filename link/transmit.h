@@ -27,14 +27,22 @@ bool AppendFrame(StationLink& station, const Frame& frame);
 // terminal and wakes the writer. Never waits.
 void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t command);
 
+// Who carries an exchange that waits for acknowledgements: the calling
+// thread, or a worker of the link so that the caller goes on at once.
+enum class Carrier : uint8_t { kCaller, kWorker };
+// What the terminal's acknowledgement does besides ending the wait: with
+// kSetIdle it ends the terminal's exchange, so the beacon may move on.
+enum class OnAck : uint8_t { kKeepBusy, kSetIdle };
+
 // Sends the frame and awaits the terminal's acknowledgement, up to
-// RetryTimes sendings 500 ms apart. With wait false, a worker carries the
-// retries and the call returns 1 at once (0 when no worker could start: the
-// frame then goes out once). With RetryTimes 0 the frame is only queued,
-// without waking the writer, and a waiting call fails at once. A wait cut
-// short by the stop of the link returns 0 without logging a timeout.
-int SendMACFrame(Link& link, uint8_t station, uint8_t terminal, const Frame& frame, bool wait,
-                 bool setIdleOnAck);
+// RetryTimes sendings 500 ms apart. With a worker as carrier, the worker
+// carries the retries and the call returns 1 at once (0 when no worker could
+// start: the frame then goes out once). With RetryTimes 0 the frame is only
+// queued, without waking the writer, and a call the caller carries fails at
+// once. A wait cut short by the stop of the link returns 0 without logging a
+// timeout.
+int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame,
+                 Carrier carrier, OnAck onAck);
 
 // A data frame to the terminal carrying fragment fragmentIndex + 1 of the
 // terminal's current reply, under its reply command.
@@ -50,10 +58,11 @@ int SpillReply(const Link& link, uint8_t dcbId, uint8_t hostId, const uint8_t* b
 uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t pageIndex,
                   uint8_t* page);
 
-// Sends the terminal's current page; inWorker hands it to a page sender.
-// The caller has counted the page as going out (ReplyState::pagesSending);
-// the page's end, whatever it is, takes it off that count.
-int SendDataFrame(Link& link, uint8_t station, uint8_t terminal, bool inWorker);
+// Sends the terminal's current page of its reply, carried by the caller or
+// by a page sender. The caller has counted the page as going out
+// (ReplyState::pagesSending); the page's end, whatever it is, takes it off
+// that count.
+int SendCurrentPage(Link& link, uint8_t stationPos, uint8_t terminalPos, Carrier carrier);
 
 // The link's part of SDKSendData: a reply to a terminal's request.
 int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const uint8_t* data,

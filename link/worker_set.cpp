@@ -61,9 +61,4 @@ void WorkerSet::JoinAll() {
     for (Worker& w : all) w.thread.join();
 }
 
-size_t WorkerSet::Count() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return workers_.size();
-}
-
 }  // namespace qm

@@ -14,7 +14,7 @@
 namespace qm {
 
 class WorkerSet {
-public:
+  public:
     WorkerSet() = default;
     ~WorkerSet() { JoinAll(); }
     WorkerSet(const WorkerSet&) = delete;
@@ -30,10 +30,8 @@ public:
     bool Start(std::function<void()> fn);
     // Joins every worker; no new one starts afterwards.
     void JoinAll();
-    // Workers started and not yet reaped; for tests.
-    size_t Count();
 
-private:
+  private:
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;

@@ -10,7 +10,8 @@ namespace {
 
 bool TakeHead(StationLink& station, Frame* out) {
     std::lock_guard<std::mutex> hold(station.queueLock);
-    if (station.txQueue.empty()) return false;
+    if (station.txQueue.empty())
+        return false;
     *out = station.txQueue.front();
     station.txQueue.pop_front();
     return true;
@@ -22,15 +23,18 @@ constexpr uint32_t kPauseSlackUs = 250;
 
 }  // namespace
 
-void WriterThread(Link& link, StationLink& station) {
+void WriterThread(Link& link, StationLink& station, std::latch& ready) {
     SetTimerSlackUs(kPauseSlackUs);
     Frame frame;
+    ready.count_down();
     for (;;) {
         if (!TakeHead(station, &frame)) {
-            if (WaitAny({&link.stop, &station.wake}, kInfinite) != 1) return;
+            if (WaitAny({&link.stop, &station.wake}, kInfinite) != 1)
+                return;
             continue;
         }
-        if (link.stop.IsSet()) return;
+        if (link.stop.IsSet())
+            return;
         {
             std::lock_guard<std::mutex> hold(station.portLock);
             SleepMs(kWritePause);
@@ -38,7 +42,7 @@ void WriterThread(Link& link, StationLink& station) {
             // gives up only when the link stops or the port fails.
             station.port->Write(frame.bytes.data(), frame.length, link.stop);
         }
-        LogPacket(1, frame.bytes.data(), frame.length);
+        LogPacket(PacketKind::kSent, frame.bytes.data(), frame.length);
     }
 }
 

@@ -34,4 +34,11 @@ int64_t Deadline::RemainingMs() const {
     return left > 0 ? left : 0;
 }
 
+std::tm LocalTimeNow() {
+    const time_t now = time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
 }  // namespace qm

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace qm {
 
@@ -36,5 +37,8 @@ public:
 private:
     int64_t end_;
 };
+
+// The wall-clock time now in the local time zone.
+std::tm LocalTimeNow();
 
 }  // namespace qm

@@ -229,4 +229,21 @@ std::string ProgramDir() {
     return slash == 0 ? "/" : exe.substr(0, slash);
 }
 
+size_t ReadFileAt(const std::string& path, uint64_t offset, void* buffer, size_t size) {
+    Fd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0)
+        return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    while (got < size) {
+        ssize_t r = pread(in.Get(), out + got, size - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    return got;
+}
+
 }  // namespace qm

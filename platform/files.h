@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -53,5 +54,9 @@ std::string FindFileIgnoringCase(const std::string& dir, const std::string& name
 // empty, else the folder of the running executable. "/" stays "/". Empty
 // when the executable's path cannot be read.
 std::string ProgramDir();
+
+// Up to size bytes of path from offset into buffer; the bytes read, fewer
+// at the end of the file, 0 when it cannot be opened or read.
+size_t ReadFileAt(const std::string& path, uint64_t offset, void* buffer, size_t size);
 
 }  // namespace qm

@@ -67,31 +67,35 @@ TEST(FrameAssembler, StreamsGiveTheirReports) {
         std::vector<Report> reports;
     } cases[] = {
         {H("12 34 00 05 FA FF"), {beacon}},  // noise before the start
-        {H("00 05 FA 00 05 FA FF"), {{E::kError6, K::kInvalid, H("00 05 FA")}, beacon}},
+        {H("00 05 FA 00 05 FA FF"), {{E::kStartMarkerInside, K::kInvalid, H("00 05 FA")}, beacon}},
         {H("00 00 00 05 FA FF"),
-         {{E::kError6, K::kInvalid, H("00")}, {E::kError6, K::kInvalid, H("00")}, beacon}},
+         {{E::kStartMarkerInside, K::kInvalid, H("00")},
+          {E::kStartMarkerInside, K::kInvalid, H("00")},
+          beacon}},
         {H("00 05 FA 01 FE FF"), {{E::kFrame, K::kControl, H("00 05 FA 01 FE FF")}}},
-        {H("00 05 FA 01 FD FF"), {{E::kError5, K::kControl, H("00 05 FA 01 FD FF")}}},
+        {H("00 05 FA 01 FD FF"), {{E::kBadCommandComplement, K::kControl, H("00 05 FA 01 FD FF")}}},
         // The address is judged before the command.
-        {H("00 05 FB 01 FD FF"), {{E::kError4, K::kControl, H("00 05 FB 01 FD FF")}}},
+        {H("00 05 FB 01 FD FF"), {{E::kBadAddressComplement, K::kControl, H("00 05 FB 01 FD FF")}}},
         // 5 to 8 bytes are control frames; their extra bytes are not looked at.
         {H("00 05 FA 23 DC 41 42 FF"), {{E::kFrame, K::kControl, H("00 05 FA 23 DC 41 42 FF")}}},
-        {H("00 05 FA 23 DD 41 42 FF"), {{E::kError5, K::kControl, H("00 05 FA 23 DD 41 42 FF")}}},
+        {H("00 05 FA 23 DD 41 42 FF"),
+         {{E::kBadCommandComplement, K::kControl, H("00 05 FA 23 DD 41 42 FF")}}},
         // The end marker stands where the complement should be: 0x01 + 0xFF is not 0xFF.
-        {H("00 05 FA 01 FF"), {{E::kError5, K::kControl, H("00 05 FA 01 FF")}}},
-        {H("00 05 FB FF"), {{E::kError4, K::kBeacon, H("00 05 FB FF")}}},
-        {H("00 FF"), {{E::kError3, K::kInvalid, H("00 FF")}}},
-        {H("00 05 FF 00 05 FA FF"), {{E::kError3, K::kInvalid, H("00 05 FF")}, beacon}},
+        {H("00 05 FA 01 FF"), {{E::kBadCommandComplement, K::kControl, H("00 05 FA 01 FF")}}},
+        {H("00 05 FB FF"), {{E::kBadAddressComplement, K::kBeacon, H("00 05 FB FF")}}},
+        {H("00 FF"), {{E::kTooShort, K::kInvalid, H("00 FF")}}},
+        {H("00 05 FF 00 05 FA FF"), {{E::kTooShort, K::kInvalid, H("00 05 FF")}, beacon}},
         {H("FF FF 05"), {}},  // end markers outside a frame
         // The frame handler judges complements and checksum of data frames.
         {data, {{E::kFrame, K::kData, data}}},
         {nine, {{E::kFrame, K::kData, nine}}},
         {Long(253, H("FF")), {{E::kFrame, K::kData, Long(253, H("FF"))}}},
         // What follows an overflow up to the next start is noise, an end marker included.
-        {Long(255, H("41 FF 42 00 05 FA FF")), {{E::kError2, K::kInvalid, Long(254, {})}, beacon}},
-        {Long(254, H("FF 00 05 FA FF")), {{E::kError2, K::kInvalid, Long(254, {})}, beacon}},
+        {Long(255, H("41 FF 42 00 05 FA FF")),
+         {{E::kNoEndMarker, K::kInvalid, Long(254, {})}, beacon}},
+        {Long(254, H("FF 00 05 FA FF")), {{E::kNoEndMarker, K::kInvalid, Long(254, {})}, beacon}},
         // A start after 255 bytes begins the next frame.
-        {Long(254, H("00 05 FA FF")), {{E::kError6, K::kData, Long(254, {})}, beacon}},
+        {Long(254, H("00 05 FA FF")), {{E::kStartMarkerInside, K::kData, Long(254, {})}, beacon}},
     };
     for (const auto& c : cases) {
         const auto r = FeedAll(c.stream);
@@ -219,19 +223,19 @@ TEST(FrameAssemblerProperty, ArbitraryBytesStayBoundedAndResynchronise) {
                         ASSERT_EQ(bytes[3] + bytes[4], 0xFF);
                     }
                     break;
-                case AssemblerEvent::kError2:
+                case AssemblerEvent::kNoEndMarker:
                     ASSERT_EQ(bytes.size(), kMaxFrame);
                     break;
-                case AssemblerEvent::kError3:
+                case AssemblerEvent::kTooShort:
                     ASSERT_LT(bytes.size(), 4u);
                     break;
-                case AssemblerEvent::kError4:
+                case AssemblerEvent::kBadAddressComplement:
                     ASSERT_NE(bytes[1] + bytes[2], 0xFF);
                     break;
-                case AssemblerEvent::kError5:
+                case AssemblerEvent::kBadCommandComplement:
                     ASSERT_NE(bytes[3] + bytes[4], 0xFF);
                     break;
-                case AssemblerEvent::kError6:
+                case AssemblerEvent::kStartMarkerInside:
                     ASSERT_NE(bytes.back(), 0xFF);
                     break;
             }
@@ -242,7 +246,7 @@ TEST(FrameAssemblerProperty, ArbitraryBytesStayBoundedAndResynchronise) {
         ASSERT_FALSE(r.empty());
         ASSERT_LE(r.size(), 2u);  // at most the abandoned part, then the frame
         if (r.size() == 2) {
-            ASSERT_EQ(r[0].event, AssemblerEvent::kError6);
+            ASSERT_EQ(r[0].event, AssemblerEvent::kStartMarkerInside);
         }
         ASSERT_EQ(r.back().event, AssemblerEvent::kFrame);
         ASSERT_EQ(r.back().bytes, frame);

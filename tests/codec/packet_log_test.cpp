@@ -73,7 +73,7 @@ class PacketLogTest : public ::testing::Test {
         return out;
     }
 
-    static void Log(int kind, std::initializer_list<uint8_t> bytes) {
+    static void Log(PacketKind kind, std::initializer_list<uint8_t> bytes) {
         std::vector<uint8_t> v(bytes);
         LogPacket(kind, v.data(), v.size());
     }
@@ -86,9 +86,9 @@ class PacketLogTest : public ::testing::Test {
 const std::initializer_list<uint8_t> kBeacon5 = {0x00, 0x05, 0xFA, 0xFF};
 
 TEST_F(PacketLogTest, SentBeaconLine) {
-    Log(kPacketSent, {0x00});  // sets the reference at 1000
+    Log(PacketKind::kSent, {0x00});  // sets the reference at 1000
     g_fakeTick = 1015;
-    Log(kPacketSent, kBeacon5);
+    Log(PacketKind::kSent, kBeacon5);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "0015 [S] 00 05 FA FF ");
@@ -96,13 +96,13 @@ TEST_F(PacketLogTest, SentBeaconLine) {
 }
 
 TEST_F(PacketLogTest, FirstLineShowsNoIntervalAndEachLineRestartsTheClock) {
-    Log(kPacketReceived, kBeacon5);
+    Log(PacketKind::kReceived, kBeacon5);
     g_fakeTick += 7;
-    Log(kPacketReceived, kBeacon5);
+    Log(PacketKind::kReceived, kBeacon5);
     g_fakeTick += 12345;
-    Log(kPacketReceived, kBeacon5);
+    Log(PacketKind::kReceived, kBeacon5);
     g_fakeTick += 0;
-    Log(kPacketReceived, kBeacon5);
+    Log(PacketKind::kReceived, kBeacon5);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].substr(0, 5), "0000 ");
@@ -113,16 +113,19 @@ TEST_F(PacketLogTest, FirstLineShowsNoIntervalAndEachLineRestartsTheClock) {
 
 TEST_F(PacketLogTest, IntervalAcrossTheTickWrap) {
     g_fakeTick = 0xFFFFFFF0u;
-    Log(kPacketSent, kBeacon5);
+    Log(PacketKind::kSent, kBeacon5);
     g_fakeTick = 0x10;
-    Log(kPacketSent, kBeacon5);
+    Log(PacketKind::kSent, kBeacon5);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].substr(0, 5), "0032 ");
 }
 
 TEST_F(PacketLogTest, Tags) {
-    for (int kind = 0; kind <= 6; ++kind) Log(kind, {0xAB});
+    Log(PacketKind::kReceived, {0xAB});
+    Log(PacketKind::kSent, {0xAB});
+    const uint8_t ab = 0xAB;
+    for (int e = 2; e <= 6; ++e) LogPacket(static_cast<AssemblerEvent>(e), &ab, 1);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0], "0000 [R] AB ");
@@ -139,7 +142,7 @@ TEST_F(PacketLogTest, AssemblerEventsCarryTheirLogKinds) {
     const std::vector<uint8_t> stream{0x00, 0x05, 0xFA, 0x00, 0x05, 0xFA, 0x01, 0xFD, 0xFF};
     for (uint8_t b : stream) {
         if (auto out = a.Feed(b)) {
-            LogPacket(static_cast<int>(out->event), out->bytes.data(), out->bytes.size());
+            LogPacket(out->event, out->bytes.data(), out->bytes.size());
         }
     }
     const auto lines = Lines(ReadLog());
@@ -153,7 +156,7 @@ TEST_F(PacketLogTest, SixtyByteFrameLine) {
     auto f = BuildDataFrame(7, 0x30, 1, 1, payload);
     ASSERT_TRUE(f.has_value());
     ASSERT_EQ(f->length, 60u);
-    LogPacket(kPacketSent, f->bytes.data(), f->length);
+    LogPacket(PacketKind::kSent, f->bytes.data(), f->length);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].size(), 5u + 4u + 180u);
@@ -161,7 +164,7 @@ TEST_F(PacketLogTest, SixtyByteFrameLine) {
 }
 
 TEST_F(PacketLogTest, EmptyFrameAndNullBytes) {
-    LogPacket(kPacketReceived, nullptr, 12);
+    LogPacket(PacketKind::kReceived, nullptr, 12);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "0000 [R] ");
@@ -169,14 +172,14 @@ TEST_F(PacketLogTest, EmptyFrameAndNullBytes) {
 
 TEST_F(PacketLogTest, NoFileBelowLevelFourButTheReferenceIsTaken) {
     SetDebugLevel(3);
-    Log(kPacketSent, kBeacon5);  // first call: reference at 1000
+    Log(PacketKind::kSent, kBeacon5);  // first call: reference at 1000
     g_fakeTick = 1020;
-    Log(kPacketReceived, kBeacon5);  // not written, reference unchanged
+    Log(PacketKind::kReceived, kBeacon5);  // not written, reference unchanged
     EXPECT_FALSE(std::filesystem::exists("QMPktLog.txt"));
 
     SetDebugLevel(kLogPackets);
     g_fakeTick = 1030;
-    Log(kPacketSent, kBeacon5);
+    Log(PacketKind::kSent, kBeacon5);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "0030 [S] 00 05 FA FF ");
@@ -185,12 +188,12 @@ TEST_F(PacketLogTest, NoFileBelowLevelFourButTheReferenceIsTaken) {
 TEST_F(PacketLogTest, UnopenableFileKeepsTheReference) {
     // A folder by the log's name makes the open fail.
     ASSERT_EQ(mkdir("QMPktLog.txt", 0700), 0);
-    Log(kPacketSent, kBeacon5);  // reference at 1000, nothing written
+    Log(PacketKind::kSent, kBeacon5);  // reference at 1000, nothing written
     g_fakeTick = 1010;
-    Log(kPacketSent, kBeacon5);
+    Log(PacketKind::kSent, kBeacon5);
     ASSERT_EQ(rmdir("QMPktLog.txt"), 0);
     g_fakeTick = 1025;
-    Log(kPacketSent, kBeacon5);
+    Log(PacketKind::kSent, kBeacon5);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(0, 5), "0025 ");
@@ -201,7 +204,7 @@ TEST_F(PacketLogTest, AppendsToAnExistingFile) {
         std::ofstream out("QMPktLog.txt", std::ios::binary);
         out << "earlier\r\n";
     }
-    Log(kPacketSent, kBeacon5);
+    Log(PacketKind::kSent, kBeacon5);
     const auto lines = Lines(ReadLog());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "earlier");
@@ -216,7 +219,7 @@ TEST_F(PacketLogTest, ConcurrentCallersWriteWholeLines) {
             std::vector<uint8_t> frame(60, static_cast<uint8_t>(0x10 + t));
             for (int i = 0; i < kLinesEach; ++i) {
                 g_fakeTick.fetch_add(1);
-                LogPacket(kPacketSent, frame.data(), frame.size());
+                LogPacket(PacketKind::kSent, frame.data(), frame.size());
             }
         });
     }

@@ -87,7 +87,7 @@ int Run(void* lib, const std::string& home, const char* devsim) {
     for (const char* name : names)
         if (!dlsym(lib, name)) return Fail(name);
     // Nothing but the API is exported.
-    if (dlsym(lib, "_ZN2qm9StartLinkEjPK8_DEVINFOj")) return Fail("internal symbol exported");
+    if (dlsym(lib, "_ZN2qm9StartLinkEjSt4spanIKNS_12StationEntryELm18446744073709551615EE")) return Fail("internal symbol exported");
     if (std::strcmp(getVersion(), "1.07") != 0) return Fail("version");
 
     // One station with terminals 5 and 6, each with a request to send when
