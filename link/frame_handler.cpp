@@ -17,6 +17,13 @@
 namespace qm {
 namespace {
 
+// The link's fixed pauses on the frame handler's own road: after starting a
+// short-message sender, and between acknowledging a terminal's short message
+// and counting the terminal free again, so that the acknowledgement is on
+// the line before the beacon moves to the next terminal.
+constexpr uint32_t kShortMessageStartPause = 2;
+constexpr uint32_t kShortMessageAckPause = 20;
+
 void PostRequest(Link& link, StationLink& station, TerminalLink& terminal, uint8_t command,
                  std::span<const uint8_t> data) {
     if (!PostRequestNotice(link.notifyWindow, station.hostId, terminal.dcbId, command, data))
@@ -143,10 +150,10 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
 
     if (frame.size() < 9) {
         if (frame.size() == 4) {
-            // The sender owns the delivery from here; nothing of this
-            // thread waits for its first step.
-            if (terminal.pendingShortMessages > 0)
+            if (terminal.pendingShortMessages > 0) {
                 StartShortMessageSender(link, station.position, terminalPos);
+                SleepMs(kShortMessageStartPause);
+            }
             return;
         }
         switch (frame[3]) {
@@ -177,9 +184,9 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
         return;
     }
     if (command == kCmdShortMessage) {
-        // The ack is queued ahead of any later beacon, so it leaves first
-        // and the terminal is free again at once.
+        terminal.idle.Reset();
         SendControlFrame(station, terminal, kCmdAck);
+        SleepMs(kShortMessageAckPause);
         terminal.idle.Set();
     } else {
         const uint8_t total = DataFragmentTotal(frame);
