@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 
 #include "link/link_params.h"
@@ -39,33 +38,15 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
     return true;
 }
 
-// Where the rest of a DCB id's file is written while its first record is
-// removed. One per DCB id: the files of different terminals are rewritten at
-// the same time by their own senders.
-std::string ScratchPath(const std::string& swapDir, uint8_t dcbId) {
-    char name[16];
-    std::snprintf(name, sizeof name, "/Bak_%.2d", dcbId);
-    return swapDir + name;
-}
-
-// Removes the first record: the rest is written to the scratch file, which
-// then replaces the file in one rename, so a crash never leaves a
-// half-written file.
+// Removes the first record: the rest replaces the file as a whole, so a
+// crash never leaves a half-written file.
 void RemoveFirstRecord(const std::string& swapDir, uint8_t dcbId, size_t recordBytes) {
     const std::string path = ShortMessagePath(swapDir, dcbId);
     std::vector<uint8_t> contents;
     if (!ReadWholeFile(path, &contents))
         return;
     recordBytes = std::min(recordBytes, contents.size());
-    const std::string bak = ScratchPath(swapDir, dcbId);
-    FILE* f = std::fopen(bak.c_str(), "wbe");
-    if (!f)
-        return;
-    size_t rest = contents.size() - recordBytes;
-    bool ok = std::fwrite(contents.data() + recordBytes, 1, rest, f) == rest;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(bak.c_str(), path.c_str()) != 0)
-        DeleteFile(bak);
+    ReplaceFile(path, contents.data() + recordBytes, contents.size() - recordBytes);
 }
 
 void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint8_t terminalPos) {
@@ -157,22 +138,14 @@ void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, u
     const std::string path = ShortMessagePath(swapDir, dcbId);
 
     std::lock_guard<std::mutex> hold(g_fileLocks[dcbId]);
-    FILE* f = std::fopen(path.c_str(), "abe");
-    if (!f && errno == ENOENT) {
+    // A record that a full disk took only a part of is cut back: the next
+    // record would merge into the piece and both would be lost.
+    bool added = AppendWhole(path, record.data(), record.size());
+    if (!added && errno == ENOENT) {
         CreateFolder(swapDir);
-        f = std::fopen(path.c_str(), "abe");
+        added = AppendWhole(path, record.data(), record.size());
     }
-    if (!f)
-        return;
-    std::error_code ec;
-    const auto oldSize = std::filesystem::file_size(path, ec);
-    bool ok = !ec && std::fwrite(record.data(), 1, record.size(), f) == record.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        // A full disk took part of the record: without it, the next record
-        // would merge into the piece and both would be lost.
-        if (!ec)
-            std::filesystem::resize_file(path, oldSize, ec);
+    if (!added) {
         LogError("SDKSetSMS Write Error", 255, dcbId);
         return;
     }
