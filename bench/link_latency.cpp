@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/exchange_times.h"
 #include "bench/link_session.h"
 
 namespace qm::bench {
@@ -54,15 +55,6 @@ devsim::Bytes Order(size_t blocks, long rep) {
     devsim::Bytes b(blocks * kBlock);
     for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>('0' + (i + rep) % 10);
     return b;
-}
-
-// Time of the newest record matching pred, or -1.
-template <typename Pred>
-int64_t NewestRecordUs(const std::vector<devsim::FrameRecord>& records, Pred pred) {
-    for (auto it = records.rbegin(); it != records.rend(); ++it)
-        if (!it->raw && pred(*it))
-            return it->timeUs;
-    return -1;
 }
 
 void BM_LinkLatency(benchmark::State& state) {
@@ -133,24 +125,9 @@ void BM_LinkLatency(benchmark::State& state) {
 
         // Read back the line's records; the newest are enough.
         const auto records = session.Sim().Frames();
-        const int64_t lastFragmentUs = NewestRecordUs(records, [&](const devsim::FrameRecord& r) {
-            if (r.station != port || r.direction != devsim::Direction::kToManager)
-                return false;
-            const devsim::Frame f = devsim::ParseFrame(r.bytes);
-            return f.kind == devsim::FrameKind::kData && f.address == kDcb && f.number == f.total &&
-                   r.timeUs <= noticeAtUs;
-        });
-        int64_t replyAtUs = -1;
-        for (const devsim::FrameRecord& r : records) {
-            if (r.raw || r.station != port || r.direction != devsim::Direction::kFromManager ||
-                r.timeUs < callUs)
-                continue;
-            const devsim::Frame f = devsim::ParseFrame(r.bytes);
-            if (f.kind == devsim::FrameKind::kData && f.address == kDcb) {
-                replyAtUs = r.timeUs;
-                break;
-            }
-        }
+        const ExchangeTimes times = FindExchangeTimes(records, port, kDcb, noticeAtUs, callUs);
+        const int64_t lastFragmentUs = times.lastFragmentUs;
+        const int64_t replyAtUs = times.replyAtUs;
         if (lastFragmentUs < 0 || replyAtUs < 0) {
             state.SkipWithError("a frame is missing from the simulator's records");
             break;

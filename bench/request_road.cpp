@@ -29,6 +29,7 @@
 
 #include "app/qm_dlg.h"
 #include "bench/bench_support.h"
+#include "bench/exchange_times.h"
 #include "bench/manager_process.h"
 #include "platform/window_message.h"
 #include "service/request_files.h"
@@ -95,7 +96,6 @@ int64_t AwaitNotice(MessageWindow& window, uint32_t message, int64_t lParam, uin
         return at;
     }
 }
-
 
 void BM_RequestRoad(benchmark::State& state) {
     ProgramFolder home;
@@ -174,20 +174,9 @@ void BM_RequestRoad(benchmark::State& state) {
         }
 
         const auto records = sim.Frames();
-        int64_t lastFragmentUs = -1, replyAtUs = -1;
-        for (const devsim::FrameRecord& r : records) {
-            if (r.raw || r.station != port)
-                continue;
-            const devsim::Frame f = devsim::ParseFrame(r.bytes);
-            if (f.kind != devsim::FrameKind::kData || f.address != kDcb)
-                continue;
-            if (r.direction == devsim::Direction::kToManager && f.number == f.total &&
-                r.timeUs <= noticeAtUs)
-                lastFragmentUs = r.timeUs;
-            if (r.direction == devsim::Direction::kFromManager && r.timeUs >= postAtUs &&
-                replyAtUs < 0)
-                replyAtUs = r.timeUs;
-        }
+        const ExchangeTimes times = FindExchangeTimes(records, port, kDcb, noticeAtUs, postAtUs);
+        const int64_t lastFragmentUs = times.lastFragmentUs;
+        const int64_t replyAtUs = times.replyAtUs;
         if (lastFragmentUs < 0 || replyAtUs < 0) {
             state.SkipWithError("a frame is missing from the simulator's records");
             break;

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 
 #include "link/link_params.h"
@@ -139,22 +138,14 @@ void QueueShortMessage(Link* link, const std::string& swapDir, uint8_t number, u
     const std::string path = ShortMessagePath(swapDir, dcbId);
 
     std::lock_guard<std::mutex> hold(g_fileLocks[dcbId]);
-    FILE* f = std::fopen(path.c_str(), "abe");
-    if (!f && errno == ENOENT) {
+    // A record that a full disk took only a part of is cut back: the next
+    // record would merge into the piece and both would be lost.
+    bool added = AppendWhole(path, record.data(), record.size());
+    if (!added && errno == ENOENT) {
         CreateFolder(swapDir);
-        f = std::fopen(path.c_str(), "abe");
+        added = AppendWhole(path, record.data(), record.size());
     }
-    if (!f)
-        return;
-    std::error_code ec;
-    const auto oldSize = std::filesystem::file_size(path, ec);
-    bool ok = !ec && std::fwrite(record.data(), 1, record.size(), f) == record.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        // A full disk took part of the record: without it, the next record
-        // would merge into the piece and both would be lost.
-        if (!ec)
-            std::filesystem::resize_file(path, oldSize, ec);
+    if (!added) {
         LogError("SDKSetSMS Write Error", 255, dcbId);
         return;
     }

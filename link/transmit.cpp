@@ -154,17 +154,12 @@ std::string SpillPath(const Link& link, uint8_t dcbId, uint8_t hostId) {
 int SpillReply(const Link& link, uint8_t dcbId, uint8_t hostId, const uint8_t* bytes,
                uint32_t length) {
     const std::string path = SpillPath(link, dcbId, hostId);
-    FILE* f = std::fopen(path.c_str(), "wbe");
-    if (!f && errno == ENOENT) {
-        CreateFolder(link.swapDir);
-        f = std::fopen(path.c_str(), "wbe");
-    }
-    if (!f)
+    if (WriteWholeFile(path, bytes, length))
+        return 1;
+    if (errno != ENOENT)
         return 0;
-    // A short write would page out a truncated reply as if it were whole.
-    bool ok = std::fwrite(bytes, 1, length, f) == length;
-    ok = (std::fclose(f) == 0) && ok;
-    return ok ? 1 : 0;
+    CreateFolder(link.swapDir);
+    return WriteWholeFile(path, bytes, length) ? 1 : 0;
 }
 
 uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t pageIndex,

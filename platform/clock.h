@@ -10,9 +10,9 @@
 
 namespace qm {
 
-// Milliseconds since an arbitrary start, from the monotonic clock. Wraps
-// after about 49 days like the tick count the link was designed around;
-// differences taken as uint32_t stay right across the wrap.
+// Milliseconds since an arbitrary start, from the monotonic clock, as a
+// 32-bit tick count that wraps after about 49 days; the link's timing takes
+// differences as uint32_t, which stay right across the wrap.
 uint32_t TickCount();
 
 // Monotonic milliseconds without wrap, for deadlines.
@@ -28,13 +28,13 @@ void SetTimerSlackUs(uint32_t us);
 
 // A deadline for bounded waits: start, check and remaining time.
 class Deadline {
-public:
+  public:
     explicit Deadline(int64_t timeoutMs);
     bool Expired() const;
     // Milliseconds left, never negative.
     int64_t RemainingMs() const;
 
-private:
+  private:
     int64_t end_;
 };
 

@@ -11,44 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/ascii_case.h"
+#include "platform/unique_fd.h"
+
 namespace qm {
 namespace {
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    }
-    return true;
-}
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    // Closes now and reports whether the close succeeded: for a written file
-    // a failed close can mean lost data.
-    bool Close() {
-        int fd = fd_;
-        fd_ = -1;
-        return close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 bool WriteAll(int fd, const char* data, size_t len) {
     while (len > 0) {
@@ -143,7 +110,7 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool CopyFile(const std::string& from, const std::string& to) {
-    Fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.Get() < 0)
         return false;
     struct stat src {};
@@ -155,13 +122,44 @@ bool CopyFile(const std::string& from, const std::string& to) {
     if (stat(to.c_str(), &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
         return false;
     }
-    Fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (out.Get() < 0)
         return false;
     bool copied = CopyBytes(in.Get(), out.Get());
     if (out.Close() && copied)
         return true;
     unlink(to.c_str());
+    return false;
+}
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+    UniqueFd out(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out.Valid())
+        return false;
+    // A short write would leave a truncated file that reads as whole.
+    const bool written = WriteAll(out.Get(), static_cast<const char*>(data), size);
+    const int err = errno;
+    if (!out.Close())
+        return false;
+    errno = err;
+    return written;
+}
+
+bool AppendWhole(const std::string& path, const void* data, size_t size) {
+    UniqueFd out(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (!out.Valid())
+        return false;
+    struct stat before {};
+    if (fstat(out.Get(), &before) != 0)
+        return false;
+    const bool written = WriteAll(out.Get(), static_cast<const char*>(data), size);
+    const int err = errno;
+    const bool closed = out.Close();
+    if (written && closed)
+        return true;
+    const int failure = written ? errno : err;
+    truncate(path.c_str(), before.st_size);
+    errno = failure;
     return false;
 }
 
@@ -173,7 +171,7 @@ bool ReplaceFile(const std::string& path, const void* data, size_t size) {
     const size_t base = slash == std::string::npos ? 0 : slash + 1;
     const std::string temp = path.substr(0, base) + "." + path.substr(base) + "." +
                              std::to_string(getpid()) + "-" + std::to_string(serial++);
-    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (out.Get() < 0)
         return false;
     const bool written = WriteAll(out.Get(), static_cast<const char*>(data), size);
@@ -230,7 +228,7 @@ std::string ProgramDir() {
 }
 
 size_t ReadFileAt(const std::string& path, uint64_t offset, void* buffer, size_t size) {
-    Fd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.Get() < 0)
         return 0;
     auto* out = static_cast<uint8_t*>(buffer);

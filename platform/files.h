@@ -37,6 +37,17 @@ bool DeleteFile(const std::string& path);
 // leaves it intact.
 bool CopyFile(const std::string& from, const std::string& to);
 
+// Makes bytes the whole contents of path in place: the file is created or
+// emptied, every byte written and the file closed. False, with errno, when
+// any step fails; what was written before a failure stays.
+bool WriteWholeFile(const std::string& path, const void* data, size_t size);
+
+// Adds bytes at the end of path, creating it when missing. Either all of
+// them are added or none: a write that took only a part (a full disk) is cut
+// back, so the next append does not merge into the piece. False, with
+// errno, when they were not added.
+bool AppendWhole(const std::string& path, const void* data, size_t size);
+
 // Makes bytes the whole contents of path: they are written to a new file
 // beside it, which then takes the place of path in one rename. A reader sees
 // the old file or the new one, never a part; when any step fails, path is

@@ -7,28 +7,33 @@
 namespace qm {
 namespace {
 
-// One converter per call: an iconv descriptor keeps shift state and must not
-// be shared between threads.
-class Converter {
-  public:
-    Converter() : cd_(iconv_open("GBK", "UTF-8")) {}
-    ~Converter() {
-        if (Valid())
-            iconv_close(cd_);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t Get() const { return cd_; }
-
-  private:
-    iconv_t cd_;
-};
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 }  // namespace
 
+TextConverter::TextConverter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+
+TextConverter::~TextConverter() {
+    if (Valid())
+        iconv_close(cd_);
+}
+
+bool TextConverter::Valid() const {
+    return cd_ != kNoConverter;
+}
+
+bool TextConverter::Convert(const char** in, size_t* inLeft, char** out, size_t* outLeft) {
+    // iconv's signature takes char**; the input is never written.
+    return iconv(cd_, const_cast<char**>(in), inLeft, out, outLeft) != static_cast<size_t>(-1);
+}
+
+void TextConverter::Reset() {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+}
+
 bool Utf8ToGbk(std::string_view utf8, std::string* out) {
-    Converter conv;
+    // One converter per call: converters are not shared between threads.
+    TextConverter conv("GBK", "UTF-8");
     if (!conv.Valid() || !out)
         return false;
 
@@ -36,15 +41,15 @@ bool Utf8ToGbk(std::string_view utf8, std::string* out) {
     // ASCII, two for the rest), so one pass normally suffices; the buffer
     // still grows on E2BIG rather than trusting that.
     std::string result(utf8.size() + 4, '\0');
-    char* in = const_cast<char*>(utf8.data());  // iconv's signature; never written
+    const char* in = utf8.data();
     size_t inLeft = utf8.size();
     size_t used = 0;
     for (;;) {
         char* dst = result.data() + used;
         size_t dstLeft = result.size() - used;
-        size_t r = iconv(conv.Get(), &in, &inLeft, &dst, &dstLeft);
+        const bool taken = conv.Convert(&in, &inLeft, &dst, &dstLeft);
         used = result.size() - dstLeft;
-        if (r != static_cast<size_t>(-1))
+        if (taken)
             break;  // all input taken
         if (errno != E2BIG)
             return false;  // EILSEQ or EINVAL: bad or cut-off input

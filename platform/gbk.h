@@ -13,6 +13,28 @@
 
 namespace qm {
 
+// One conversion from one encoding to another (iconv names). Used by one
+// thread at a time: it keeps shift state between calls.
+class TextConverter {
+  public:
+    TextConverter(const char* to, const char* from);
+    ~TextConverter();
+    TextConverter(const TextConverter&) = delete;
+    TextConverter& operator=(const TextConverter&) = delete;
+
+    // False when the system has no such conversion.
+    bool Valid() const;
+    // Converts from *in, advancing both it and *out as iconv does; false
+    // with errno (E2BIG: out is full, EILSEQ or EINVAL: bad or cut-off
+    // input) when not all of the input was taken.
+    bool Convert(const char** in, size_t* inLeft, char** out, size_t* outLeft);
+    // Forgets the shift state, to start over after bad input.
+    void Reset();
+
+  private:
+    void* cd_;
+};
+
 // GbkByteCount's answer for text that has no GBK form.
 inline constexpr size_t kNotGbk = static_cast<size_t>(-1);
 

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/runtime_dir.h"
+
 namespace qm {
 namespace {
 
@@ -227,6 +229,14 @@ int SendDatagram(const std::string& path, const void* data, size_t size) {
     if (e == EWOULDBLOCK)
         e = EAGAIN;
     return e;
+}
+
+int SendToRuntimeSocket(const std::string& name, const void* data, size_t size) {
+    int err = 0;
+    const std::string dir = RuntimeDir(&err);
+    if (dir.empty())
+        return err;
+    return SendDatagram(dir + "/" + name, data, size);
 }
 
 }  // namespace qm

@@ -59,4 +59,8 @@ bool IsThisUser(uid_t uid);
 // when the receiver's queue is full.
 int SendDatagram(const std::string& path, const void* data, size_t size);
 
+// SendDatagram to the socket file `name` in the runtime folder; the runtime
+// folder's errno when it cannot be used.
+int SendToRuntimeSocket(const std::string& name, const void* data, size_t size);
+
 }  // namespace qm

@@ -14,8 +14,12 @@
 namespace qm {
 namespace {
 
+std::string EventFile(const std::string& name) {
+    return "event-" + name;
+}
+
 std::string EventPath(const std::string& dir, const std::string& name) {
-    return dir + "/event-" + name;
+    return dir + "/" + EventFile(name);
 }
 
 // An inotify watch on the runtime folder, made before the first attempt to
@@ -72,14 +76,8 @@ bool SetNamedEvent(const std::string& name) {
         errno = EINVAL;
         return false;
     }
-    int err = 0;
-    const std::string dir = RuntimeDir(&err);
-    if (dir.empty()) {
-        errno = err;
-        return false;
-    }
     const uint8_t set = 1;
-    err = SendDatagram(EventPath(dir, name), &set, sizeof set);
+    const int err = SendToRuntimeSocket(EventFile(name), &set, sizeof set);
     if (err == 0 || err == EAGAIN)
         return true;
     errno = err;

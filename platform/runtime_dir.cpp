@@ -24,7 +24,8 @@ std::string ChosenPath() {
     return "/tmp/qm-" + std::to_string(getuid());
 }
 
-// The ownership and mode rules of the contract. A symbolic link is followed
+// The folder must be ours and closed to group and others (README, "Folders").
+// A symbolic link is followed
 // only when it is ours: one that another user planted in /tmp (a sticky
 // folder, where only its owner may replace it) could be re-pointed at will
 // after the check.

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace qm {
 namespace {
 
@@ -52,32 +54,24 @@ bool IsPlainEntryName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-// Closes a descriptor on every early return of Open; released on success.
-class FdGuard {
+// Gives up the tty's exclusivity on every early return of Open once it was
+// taken; dismissed on success.
+class ExclusivityGuard {
   public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    ~FdGuard() {
+    explicit ExclusivityGuard(int fd) : fd_(fd) {}
+    ~ExclusivityGuard() {
         if (fd_ < 0)
             return;
-        int saved = errno;
-        if (exclusive_)
-            ioctl(fd_, TIOCNXCL);
-        close(fd_);
+        const int saved = errno;
+        ioctl(fd_, TIOCNXCL);
         errno = saved;
     }
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    int Get() const { return fd_; }
-    void MarkExclusive() { exclusive_ = true; }
-    int Release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
+    ExclusivityGuard(const ExclusivityGuard&) = delete;
+    ExclusivityGuard& operator=(const ExclusivityGuard&) = delete;
+    void Dismiss() { fd_ = -1; }
 
   private:
     int fd_;
-    bool exclusive_ = false;
 };
 
 // The line of every base station: raw 19200 8N1, receiver on, modem lines
@@ -144,7 +138,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const char* name6, const std::strin
     if (path.empty())
         return nullptr;
 
-    FdGuard fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0) {
         SetErr(err, errno);
         return nullptr;
@@ -160,7 +154,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const char* name6, const std::strin
         SetErr(err, errno);
         return nullptr;
     }
-    fd.MarkExclusive();
+    ExclusivityGuard exclusive(fd.Get());
 
     termios line{};
     if (tcgetattr(fd.Get(), &line) != 0) {
@@ -185,6 +179,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const char* name6, const std::strin
 
     // From here the port owns the descriptor and its destructor undoes the
     // exclusivity and closes it.
+    exclusive.Dismiss();
     auto port = std::make_unique<SerialPort>(Key{}, fd.Release());
     if (!port->writable_.Valid()) {
         SetErr(err, errno);

@@ -72,8 +72,12 @@ LocalPost PostInProcess(WindowHandle target, WindowMessage* msg) {
     return it->second->Push(msg, false) ? LocalPost::kPosted : LocalPost::kFull;
 }
 
+std::string SocketFile(WindowHandle handle) {
+    return "hwnd-" + std::to_string(handle);
+}
+
 std::string SocketPath(const std::string& dir, WindowHandle handle) {
-    return dir + "/hwnd-" + std::to_string(handle);
+    return dir + "/" + SocketFile(handle);
 }
 
 void LogWindow(WindowHandle handle, const char* what, long detail) {
@@ -344,15 +348,9 @@ bool PostMessage(WindowHandle target, uint32_t message, uint64_t wParam, int64_t
         errno = EINVAL;
         return false;
     }
-    int err = 0;
-    const std::string dir = RuntimeDir(&err);
-    if (dir.empty()) {
-        errno = err;
-        return false;
-    }
     uint8_t wire[kWindowWireSize];
     EncodeWindowMessage(message, wParam, lParam, wire);
-    err = SendDatagram(SocketPath(dir, target), wire, sizeof wire);
+    const int err = SendToRuntimeSocket(SocketFile(target), wire, sizeof wire);
     if (err != 0) {
         errno = err;
         return false;

@@ -42,8 +42,8 @@ struct WindowMessage {
 };
 
 // A posted message beyond this many waiting in one queue fails: far more than
-// the thousands the design's queue held, and small enough that a window that
-// stopped reading cannot eat the machine.
+// what a working site has waiting at once, and small enough that a
+// window that stopped reading cannot eat the machine.
 inline constexpr size_t kWindowQueueCap = 100000;
 
 // The datagram between processes: u32 message, u32 zero, u64 wParam,

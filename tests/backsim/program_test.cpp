@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "platform/gbk.h"
-#include "tests/common/child_process.h"
 #include "tests/common/test_site.h"
 #include "tools/devsim/device_simulator.h"
+#include "tools/process/child_process.h"
 
 namespace qm::backsim {
 namespace {
 
 using devsim::Bytes;
-using qm::test::ChildProcess;
+using qm::ChildProcess;
 using qm::test::ScopedEnv;
 using qm::test::TestSite;
 using qm::test::WriteFile;

@@ -12,14 +12,14 @@
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/serial_port.h"
-#include "tests/common/child_process.h"
 #include "tests/common/test_support.h"
 #include "tools/devsim/device_simulator.h"
+#include "tools/process/child_process.h"
 
 namespace qm::devsim {
 namespace {
 
-using qm::test::ChildProcess;
+using qm::ChildProcess;
 using qm::test::TempDir;
 using qm::test::WriteFile;
 

@@ -13,9 +13,9 @@
 #include "platform/clock.h"
 #include "platform/window_message.h"
 #include "service/qmsdk.h"
-#include "tests/common/child_process.h"
 #include "tests/common/test_site.h"
 #include "tools/devsim/device_simulator.h"
+#include "tools/process/child_process.h"
 
 namespace qm::test {
 

@@ -26,9 +26,9 @@ std::string QmPostPath() {
     return std::string(QM_BINARY_DIR) + "/tools/qm-post";
 }
 
-std::unique_ptr<qm::test::ChildProcess> SpawnQmPost(const std::vector<std::string>& args) {
-    auto child = std::make_unique<qm::test::ChildProcess>();
-    if (!child->Start(QmPostPath(), args, "", qm::test::ChildProcess::Capture::kOutputAndErrors))
+std::unique_ptr<qm::ChildProcess> SpawnQmPost(const std::vector<std::string>& args) {
+    auto child = std::make_unique<qm::ChildProcess>();
+    if (!child->Start(QmPostPath(), args, "", qm::ChildProcess::Capture::kOutputAndErrors))
         return nullptr;
     return child;
 }

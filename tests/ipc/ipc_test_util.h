@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/child_process.h"
 #include "tests/common/test_support.h"
+#include "tools/process/child_process.h"
 
 namespace qmtest {
 
@@ -40,7 +40,7 @@ class IpcTest : public ::testing::Test {
 std::string QmPostPath();
 // qm-post with its standard output and error on pipes; null when it could
 // not be started.
-std::unique_ptr<qm::test::ChildProcess> SpawnQmPost(const std::vector<std::string>& args);
+std::unique_ptr<qm::ChildProcess> SpawnQmPost(const std::vector<std::string>& args);
 // Runs qm-post to its end; returns its exit status (-1: did not end in time).
 int RunQmPost(const std::vector<std::string>& args, std::string* err = nullptr,
               std::string* out = nullptr);

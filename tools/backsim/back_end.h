@@ -4,7 +4,8 @@
 // manager's TXT folder and through notices posted by a hook, so a test can
 // drive it without a manager.
 //
-// Its side of the contract with the manager:
+// Its side of the exchange with the manager (README, "Files and notices of
+// the exchange"):
 //  - the first notice carries the manager's window; every later notice goes
 //    there;
 //  - notice 1..8: T<host>.txt holds a terminal's request; R<host>.txt is

@@ -7,27 +7,9 @@
 #include <cerrno>
 
 #include "platform/files.h"
-#include "tools/backsim/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace qm::backsim {
-namespace {
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -55,24 +37,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxByte
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    // A dot name that no reader of the manager's folder looks for.
-    std::string temp = dir + ".backsim-XXXXXX";
-    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.Get() < 0) {
-        return false;
-    }
-    // mkostemp makes the file private; the manager is the same user, but an
-    // integrator's tools may not be.
-    const bool ok = ::fchmod(fd.Get(), 0644) == 0 && WriteAll(fd.Get(), bytes) && fd.Close() &&
-                    ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        errno = err;
-    }
-    return ok;
+    return ReplaceFile(path, bytes.data(), bytes.size());
 }
 
 std::string PathIgnoringCase(const std::string& dir, const std::string& name) {

@@ -24,9 +24,9 @@ inline constexpr size_t kMaxMasterDataBytes = 64 * 1024 * 1024;
 // maxBytes.
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes);
 
-// Replaces the file with exactly these bytes: written under a temporary name
-// in the same folder, then renamed over the target. False (and no trace of
-// the temporary file) when any step fails.
+// Replaces the file with exactly these bytes, as the manager replaces its
+// request files (ReplaceFile): a reader sees the old file or the new one.
+// False (and no trace of the temporary file) when any step fails.
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
 // The path of the file `name` in `dir`: the exact name when it exists,

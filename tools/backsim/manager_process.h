@@ -2,12 +2,11 @@
 // window handle on its command line, as a real back-end starts it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
 
 #include "platform/window_message.h"
+#include "tools/process/child_process.h"
 
 namespace qm::backsim {
 
@@ -29,35 +28,25 @@ class ManagerProcess {
 
     // A manager still running is killed (SIGKILL) and reaped: the simulator
     // never leaves a process behind.
-    ~ManagerProcess();
+    ManagerProcess() = default;
     ManagerProcess(const ManagerProcess&) = delete;
     ManagerProcess& operator=(const ManagerProcess&) = delete;
 
-    pid_t Pid() const { return pid_; }
+    pid_t Pid() const { return child_.Pid(); }
     // Polls readable once the manager has ended; -1 where the kernel has no
     // pidfd (SIGCHLD tells then).
-    int ExitFd() const { return pidfd_; }
+    int ExitFd() const { return child_.ExitFd(); }
 
     // Reaps the manager if it has ended; true once it has.
-    bool Reap();
-    bool Ended() const { return ended_; }
+    bool Reap() { return child_.Reap(); }
+    bool Ended() const { return child_.Exited(); }
     // The exit code, or 128 + the signal that ended it, as a shell reports.
-    int Status() const { return status_; }
+    int Status() const { return child_.ExitCode(); }
     // Sends a signal to a manager not yet reaped (never to a reused pid).
-    bool Signal(int sig) const;
+    bool Signal(int sig) const { return child_.Signal(sig); }
 
   private:
-    struct Key {};
-
-  public:
-    // Only Start makes one.
-    ManagerProcess(Key, pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
-
-  private:
-    pid_t pid_;
-    int pidfd_;
-    bool ended_ = false;
-    int status_ = 0;
+    ChildProcess child_;
 };
 
 // The program to execute for `name`: the name itself when it holds a '/',

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/named_event.h"
+#include "platform/unique_fd.h"
 #include "platform/window_message.h"
 #include "service/qmsdk.h"
 #include "tools/backsim/back_end.h"
@@ -26,7 +27,6 @@
 #include "tools/backsim/reply_table.h"
 #include "tools/backsim/script.h"
 #include "tools/backsim/text.h"
-#include "tools/backsim/unique_fd.h"
 
 namespace qm::backsim {
 namespace {
@@ -106,7 +106,8 @@ int Simulator::Run(ReplyTable replies) {
         return 1;
     }
 
-    // Our window's handle is our process id, as the contract suggests.
+    // Our window's handle is our process id, as the manager's is (README,
+    // "Starting and stopping").
     const auto handle = static_cast<WindowHandle>(::getpid());
     int err = 0;
     window_ = MessageWindow::Create(handle, &err);

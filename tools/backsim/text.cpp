@@ -1,32 +1,11 @@
 #include "tools/backsim/text.h"
 
-#include <iconv.h>
-
 #include <cerrno>
 
 #include "platform/gbk.h"
 
 namespace qm::backsim {
 namespace {
-
-constexpr std::string_view kBlanks = " \t";
-
-class Decoder {
-  public:
-    Decoder() : cd_(::iconv_open("UTF-8", "GBK")) {}
-    ~Decoder() {
-        if (Valid()) {
-            ::iconv_close(cd_);
-        }
-    }
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
-    bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t Get() const { return cd_; }
-
-  private:
-    iconv_t cd_;
-};
 
 // Printable ASCII as it is; everything else of the ASCII range as '.'.
 char DisplayAscii(char c) {
@@ -46,21 +25,21 @@ std::string ToGbk(std::string_view text) {
 
 std::string GbkForDisplay(std::string_view gbk) {
     std::string out;
-    Decoder decoder;
+    TextConverter decoder("UTF-8", "GBK");
     if (!decoder.Valid()) {
         for (char c : gbk) {
             out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
         }
     } else {
-        char* in = const_cast<char*>(gbk.data());  // iconv's signature; never written
+        const char* in = gbk.data();
         size_t inLeft = gbk.size();
         char buffer[256];
         while (inLeft > 0) {
             char* dst = buffer;
             size_t dstLeft = sizeof buffer;
-            const size_t r = ::iconv(decoder.Get(), &in, &inLeft, &dst, &dstLeft);
+            const bool taken = decoder.Convert(&in, &inLeft, &dst, &dstLeft);
             out.append(buffer, sizeof buffer - dstLeft);
-            if (r != static_cast<size_t>(-1) || errno == E2BIG) {
+            if (taken || errno == E2BIG) {
                 continue;
             }
             // A byte that starts no character, or a character cut off at the
@@ -68,7 +47,7 @@ std::string GbkForDisplay(std::string_view gbk) {
             out += '?';
             ++in;
             --inLeft;
-            ::iconv(decoder.Get(), nullptr, nullptr, nullptr, nullptr);
+            decoder.Reset();
         }
     }
     // Control bytes never occur inside a UTF-8 sequence.
@@ -109,28 +88,6 @@ std::vector<std::string> SplitLines(std::string_view text) {
         text.remove_prefix(end + 1);
     }
     return lines;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    const size_t start = text.find_first_not_of(kBlanks);
-    if (start == std::string_view::npos) {
-        return {};
-    }
-    const size_t end = text.find_last_not_of(kBlanks);
-    return text.substr(start, end - start + 1);
-}
-
-std::string_view NextWord(std::string_view& rest) {
-    const size_t start = rest.find_first_not_of(kBlanks);
-    if (start == std::string_view::npos) {
-        rest = {};
-        return {};
-    }
-    rest.remove_prefix(start);
-    const size_t end = rest.find_first_of(kBlanks);
-    const std::string_view word = rest.substr(0, end);
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
-    return word;
 }
 
 std::vector<std::string_view> SplitWords(std::string_view line) {

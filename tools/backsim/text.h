@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/common/words.h"
+
 namespace qm::backsim {
 
 // UTF-8 text converted to GBK; text that is not UTF-8 (or has no GBK form)
@@ -29,13 +31,6 @@ size_t FindInGbk(std::string_view gbk, char c, size_t from = 0);
 // The lines of a text, each without its LF or CR LF end; a last line without
 // an end counts, an empty text has no lines.
 std::vector<std::string> SplitLines(std::string_view text);
-
-// Text without leading and trailing blanks (space and tab).
-std::string_view TrimBlanks(std::string_view text);
-
-// Takes the next blank-separated word off the front of `rest`; empty when
-// only blanks are left.
-std::string_view NextWord(std::string_view& rest);
 
 // The words of a line, separated by runs of blanks.
 std::vector<std::string_view> SplitWords(std::string_view line);

@@ -23,10 +23,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "tools/devsim/records.h"
 #include "tools/devsim/station.h"
 #include "tools/devsim/terminal.h"
-#include "tools/devsim/unique_fd.h"
 
 namespace qm::devsim {
 

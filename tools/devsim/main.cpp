@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "tools/devsim/device_simulator.h"
 #include "tools/devsim/frame_text.h"
 #include "tools/devsim/script.h"
@@ -63,11 +64,13 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 }
 
 std::optional<std::string> ReadSiteFile(const std::string& home, const char* name) {
-    const auto path = qm::devsim::FindFileIgnoringCase(home + "/TXT", name);
-    if (!path) {
+    // Found as the manager finds it.
+    const std::string dir = home + "/TXT";
+    const std::string found = qm::FindFileIgnoringCase(dir, name);
+    if (found.empty()) {
         return std::nullopt;
     }
-    return qm::devsim::ReadSmallFile(*path, qm::devsim::kMaxSiteFileBytes);
+    return qm::devsim::ReadSmallFile(dir + "/" + found, qm::devsim::kMaxSiteFileBytes);
 }
 
 // Waits for SIGINT or SIGTERM until `until`; true if one came.

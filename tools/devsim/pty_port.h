@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "tools/devsim/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace qm::devsim {
 

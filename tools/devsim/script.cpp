@@ -3,36 +3,14 @@
 #include <algorithm>
 #include <charconv>
 
+#include "tools/common/words.h"
+
 namespace qm::devsim {
 
 namespace {
 
 // Ten days: far beyond any demo, small enough to add to a clock safely.
 constexpr int64_t kMaxTimeMs = 10LL * 24 * 3600 * 1000;
-constexpr std::string_view kBlanks = " \t";
-
-// Takes the next blank-separated word off the front of `rest`.
-std::string_view NextWord(std::string_view& rest) {
-    const size_t start = rest.find_first_not_of(kBlanks);
-    if (start == std::string_view::npos) {
-        rest = {};
-        return {};
-    }
-    rest.remove_prefix(start);
-    const size_t end = rest.find_first_of(kBlanks);
-    const std::string_view word = rest.substr(0, end);
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
-    return word;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    const size_t start = text.find_first_not_of(kBlanks);
-    if (start == std::string_view::npos) {
-        return {};
-    }
-    const size_t end = text.find_last_not_of(kBlanks);
-    return text.substr(start, end - start + 1);
-}
 
 bool ParseTime(std::string_view word, int64_t& out) {
     int64_t value = 0;

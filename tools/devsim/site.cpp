@@ -1,10 +1,7 @@
 #include "tools/devsim/site.h"
 
-#include <dirent.h>
-
 #include <array>
 #include <fstream>
-#include <memory>
 
 namespace qm::devsim {
 
@@ -40,22 +37,6 @@ bool Skipped(const std::string& line) {
     return line.empty() || line[0] == ' ' || line[0] == '\r' || line[0] == '\n';
 }
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 std::vector<std::string> SiteLines(std::string_view text) {
@@ -75,52 +56,40 @@ std::vector<std::string> SiteLines(std::string_view text) {
     return lines;
 }
 
-std::vector<SiteStation> ParseStations(std::string_view text) {
-    std::vector<SiteStation> stations;
+namespace {
+
+// Calls take(fields) for each line of a site file that holds at least two
+// fields.
+template <typename Take>
+void ForEachRecord(std::string_view text, Take take) {
     for (const std::string& line : SiteLines(text)) {
         if (Skipped(line)) {
             continue;
         }
         const auto fields = Fields(line);
-        if (fields.size() < 2) {
-            continue;
+        if (fields.size() >= 2) {
+            take(fields);
         }
+    }
+}
+
+}  // namespace
+
+std::vector<SiteStation> ParseStations(std::string_view text) {
+    std::vector<SiteStation> stations;
+    ForEachRecord(text, [&](const std::vector<std::string_view>& fields) {
         stations.push_back(
             SiteStation{Number(fields[0]), std::string(fields[1].substr(0, kPortNameBytes))});
-    }
+    });
     return stations;
 }
 
 std::vector<SiteTerminal> ParseTerminals(std::string_view text) {
     std::vector<SiteTerminal> terminals;
-    for (const std::string& line : SiteLines(text)) {
-        if (Skipped(line)) {
-            continue;
-        }
-        const auto fields = Fields(line);
-        if (fields.size() < 2) {
-            continue;
-        }
+    ForEachRecord(text, [&](const std::vector<std::string_view>& fields) {
         terminals.push_back(SiteTerminal{Number(fields[0]), Number(fields[1])});
-    }
+    });
     return terminals;
-}
-
-std::optional<std::string> FindFileIgnoringCase(const std::string& dir, const std::string& name) {
-    const std::string exact = dir + "/" + name;
-    if (std::ifstream(exact).good()) {
-        return exact;
-    }
-    std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(dir.c_str()), ::closedir);
-    if (!folder) {
-        return std::nullopt;
-    }
-    while (const dirent* entry = ::readdir(folder.get())) {
-        if (EqualIgnoringCase(entry->d_name, name)) {
-            return dir + "/" + entry->d_name;
-        }
-    }
-    return std::nullopt;
 }
 
 std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit) {

@@ -40,9 +40,6 @@ std::vector<SiteStation> ParseStations(std::string_view text);
 // Lines without a host id are skipped.
 std::vector<SiteTerminal> ParseTerminals(std::string_view text);
 
-// `dir`/`name` if it exists, else a file in `dir` whose name equals `name`
-// ignoring ASCII letter case.
-std::optional<std::string> FindFileIgnoringCase(const std::string& dir, const std::string& name);
 // Reads a whole file of at most `limit` bytes; nullopt if it cannot be read
 // or is larger.
 std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit);
