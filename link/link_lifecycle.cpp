@@ -11,6 +11,7 @@
 #include "platform/app_log.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/site_folders.h"
 
 namespace qm {
 namespace {
@@ -105,9 +106,10 @@ int StartLink(WindowHandle notifyWindow, const _DEVINFO* entries, uint32_t count
         return 0;
     }
     for (size_t i = 0; i < kDownloadFileCount; ++i) link->downloadFiles[i] = kDownloadFileNames[i];
-    link->programDir = ProgramDir();
-    link->txtDir = link->programDir + "/TXT";
-    link->swapDir = link->txtDir + "/Swap";
+    const SiteFolders folders = CurrentSiteFolders();
+    link->programDir = folders.program;
+    link->txtDir = folders.txt;
+    link->swapDir = folders.swap;
     link->notifyWindow = notifyWindow;
 
     for (uint32_t i = 0; i < count; ++i) {
