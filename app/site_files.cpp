@@ -65,23 +65,32 @@ TwoFields SplitSiteLine(const char* line) {
     return f;
 }
 
+// Hands the first two fields of each line of the site file that has both to
+// onLine. Returns 1 when the file was read, 0 when it is missing.
+template <typename OnLine>
+int ForEachTwoFieldLine(const SiteContext& site, const char* name, OnLine onLine) {
+    File f = OpenSiteFile(site.txtDir, name);
+    if (!f)
+        return 0;
+    char line[kSiteLineBuffer];
+    while (std::fgets(line, sizeof line, f.get())) {
+        const TwoFields fields = SplitSiteLine(line);
+        if (fields.count == 2)
+            onLine(fields);
+    }
+    return 1;
+}
+
 }  // namespace
 
 int LoadStations(SiteContext& site) {
     site.stationCount = 0;
     site.tooManyStations = false;
-    File f = OpenSiteFile(site.txtDir, "基站.TXT");
-    if (!f)
-        return 0;
-    char line[kSiteLineBuffer];
-    while (std::fgets(line, sizeof line, f.get())) {
-        TwoFields fields = SplitSiteLine(line);
-        // A station without a port name cannot be opened: it is no station.
-        if (fields.count < 2)
-            continue;
+    // A station without a port name cannot be opened: it is no station.
+    return ForEachTwoFieldLine(site, "基站.TXT", [&](const TwoFields& fields) {
         if (site.stationCount >= QM_MAX_STATIONS) {
             site.tooManyStations = true;
-            continue;
+            return;
         }
         _DEVINFO& st = site.stations[site.stationCount];
         st = _DEVINFO{};
@@ -90,20 +99,12 @@ int LoadStations(SiteContext& site) {
                     std::min(fields.second.size(), sizeof st.portName));
         st.dcbCount = 0;
         ++site.stationCount;
-    }
-    return 1;
+    });
 }
 
 int LoadTerminals(SiteContext& site) {
-    File f = OpenSiteFile(site.txtDir, "点菜机.TXT");
-    if (!f)
-        return 0;
-    char line[kSiteLineBuffer];
-    while (std::fgets(line, sizeof line, f.get())) {
-        TwoFields fields = SplitSiteLine(line);
-        // A terminal without a host id belongs to no station.
-        if (fields.count < 2)
-            continue;
+    // A terminal without a host id belongs to no station.
+    return ForEachTwoFieldLine(site, "点菜机.TXT", [&](const TwoFields& fields) {
         uint8_t dcbId = LeadingNumber(fields.first.c_str(), fields.first.size());
         uint8_t hostId = LeadingNumber(fields.second.c_str(), fields.second.size());
         for (uint32_t i = 0; i < site.stationCount; ++i) {
@@ -114,8 +115,7 @@ int LoadTerminals(SiteContext& site) {
             st.dcbState[st.dcbCount] = 0;
             ++st.dcbCount;
         }
-    }
-    return 1;
+    });
 }
 
 int LoadVenueTitle(SiteContext& site) {
@@ -129,7 +129,7 @@ int LoadVenueTitle(SiteContext& site) {
         line[0] = '\0';
     f.reset();
 
-    size_t length = std::min<size_t>(std::strlen(line), 20);
+    size_t length = std::min(std::strlen(line), kTitleSize);
     while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n')) --length;
     service::SetVenueTitle({reinterpret_cast<const uint8_t*>(line), length});
     return 1;
