@@ -5,11 +5,10 @@
 #include <memory>
 
 #include "app/site_files.h"
-#include "link/link_state.h"
 #include "platform/app_log.h"
 #include "platform/files.h"
 #include "service/code_table.h"
-#include "service/request_files.h"
+#include "service/service.h"
 
 namespace qm {
 namespace {
@@ -35,16 +34,15 @@ int ForwardReply(SiteContext& site, uint8_t hostId) {
         return 0;
     std::memset(site.replyBuffer.get(), ' ', kReplyBufferSize);
     ReplyResult reply;
-    if (!ReadReplyFile(site.txtDir, hostId, site.replyBuffer.get(), kReplyBufferSize, &reply)) {
+    if (!service::ReadReplyFile(hostId, {site.replyBuffer.get(), kReplyBufferSize}, &reply)) {
         LogError("SDKGetRxFile Error", hostId, 0);
         return 0;
     }
-    site.replyLength = reply.length;
     if (reply.code == kCodeLogon && site.replyBuffer[0] == 0x01)
         MarkLoggedOn(site, hostId, reply.dcbId);
-    if (site.replyLength == 0)
-        site.replyLength = kEmptyReplyLength;
-    return SDKSendData(reply.dcbId, hostId, reply.code, site.replyBuffer.get(), site.replyLength);
+    const uint32_t length = reply.length == 0 ? kEmptyReplyLength : reply.length;
+    return service::SendData(reply.dcbId, hostId, reply.code, {site.replyBuffer.get(), length}) ? 1
+                                                                                                : 0;
 }
 
 LogonVerdict ReadLogonVerdict(const SiteContext& site) {
@@ -59,12 +57,6 @@ LogonVerdict ReadLogonVerdict(const SiteContext& site) {
         line[0] = '\0';
     std::fclose(f);
     return line[0] == '1' ? LogonVerdict::kAccepted : LogonVerdict::kRejected;
-}
-
-void WriteRequestForBackEnd(WindowHandle backEnd, const _REQUESTRECORD& record,
-                            const uint8_t* data) {
-    SDKSaveTxFile(reinterpret_cast<void*>(static_cast<uintptr_t>(backEnd)), record.hostId,
-                  record.dcbId, record.code, record.length, const_cast<uint8_t*>(data));
 }
 
 }  // namespace qm

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "app/site_context.h"
-#include "platform/window_message.h"
 
 namespace qm {
 
@@ -16,9 +15,5 @@ int ForwardReply(SiteContext& site, uint8_t hostId);
 enum class LogonVerdict { kNone, kAccepted, kRejected };
 // Reads the back-end's verdict from TXT/DL.txt: none when the file is missing.
 LogonVerdict ReadLogonVerdict(const SiteContext& site);
-
-// Writes the request file for a request notice and tells the back-end.
-void WriteRequestForBackEnd(WindowHandle backEnd, const _REQUESTRECORD& record,
-                            const uint8_t* data);
 
 }  // namespace qm

@@ -1,11 +1,6 @@
 #include "app/qm_app.h"
 
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -13,7 +8,8 @@
 #include "app/qm_dlg.h"
 #include "platform/app_log.h"
 #include "platform/open_files.h"
-#include "service/qmsdk.h"
+#include "platform/process.h"
+#include "service/service.h"
 
 namespace qm {
 namespace {
@@ -29,37 +25,10 @@ void PrintHelp() {
         "  QM_HEADLESS=1 (no windows even with a display).\n");
 }
 
-// Ctrl-C, a terminal closing, or the service manager stopping us: a close
-// like any other. The signals are taken as a descriptor by the main loop, so
-// no handler runs in the middle of anything.
-class SignalWaitable final : public Waitable {
-  public:
-    SignalWaitable() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGHUP);
-        // Blocked before any thread starts, so every thread inherits it.
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    }
-    ~SignalWaitable() override {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    int WaitFd() const override { return fd_; }
-    bool Acquire() const override { return true; }
-    bool Valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
-
 void PrintSite(CQMDlg& dlg) {
     SiteContext& site = dlg.Site();
     std::printf("QM %s (service %s) running headless: window %u, program folder %s\n", kAppVersion,
-                SDKGetVersion(), dlg.Handle(), site.programDir.c_str());
+                service::Version(), dlg.Handle(), site.programDir.c_str());
     std::printf("%u base station(s)%s\n", site.stationCount,
                 site.tooManyStations ? " (more than 8 listed: link not started)" : "");
     for (uint32_t i = 0; i < site.stationCount; ++i) {
@@ -77,25 +46,13 @@ void PrintSite(CQMDlg& dlg) {
 
 }  // namespace
 
-bool HeadlessMode() {
-    const char* headless = std::getenv("QM_HEADLESS");
-    if (headless && std::strcmp(headless, "1") == 0)
-        return true;
-    const char* x = std::getenv("DISPLAY");
-    const char* w = std::getenv("WAYLAND_DISPLAY");
-    const bool display = (x && *x) || (w && *w);
-    // The operator windows are not part of this build: always headless.
-    (void)display;
-    return true;
-}
-
 int CQMApp::Run(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
         PrintHelp();
         return 0;
     }
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("qm %s (service %s)\n", kAppVersion, SDKGetVersion());
+        std::printf("qm %s (service %s)\n", kAppVersion, service::Version());
         return 0;
     }
     const uint32_t backEnd = ParseWindowHandle(argc >= 2 ? argv[1] : nullptr);
@@ -106,16 +63,18 @@ int CQMApp::Run(int argc, char** argv) {
     // closes later, and a headless message box goes to standard error: a
     // write to a closed pipe must fail with EPIPE, never end the manager
     // before it has closed its window and stopped its link.
-    signal(SIGPIPE, SIG_IGN);
+    IgnoreBrokenPipe();
     // Each station takes a few descriptors; raise the limit before anything
     // is opened. Failing that, the usual limit still serves 8 stations.
     RaiseOpenFilesLimit();
-    SignalWaitable signals;
+    // Blocked before any thread starts, so every thread inherits the mask.
+    StopSignals signals;
     auto dlg = std::make_unique<CQMDlg>(backEnd, std::make_unique<HeadlessUi>());
     if (!dlg->Init())
         return 1;
-    if (HeadlessMode())
-        PrintSite(*dlg);
+    // The operator windows are not part of this build: the manager always
+    // runs headless and shows its site on standard output.
+    PrintSite(*dlg);
     dlg->RunModalLoop(signals.Valid() ? &signals : nullptr);
     dlg.reset();
     return 0;

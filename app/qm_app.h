@@ -7,12 +7,8 @@ namespace qm {
 inline constexpr const char* kAppVersion = "1.05";
 
 class CQMApp {
-public:
+  public:
     static int Run(int argc, char** argv);
 };
-
-// True when the manager must run without windows: no display, or
-// QM_HEADLESS=1.
-bool HeadlessMode();
 
 }  // namespace qm

@@ -1,18 +1,17 @@
 #include "app/qm_dlg.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "app/pos_bridge.h"
 #include "app/site_files.h"
 #include "app/startup.h"
-#include "link/link_state.h"
 #include "platform/app_log.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "platform/timer.h"
 #include "service/qmsdk.h"
+#include "service/service.h"
 
 namespace qm {
 namespace {
@@ -60,7 +59,7 @@ CQMDlg::~CQMDlg() {
 
 bool CQMDlg::Init() {
     int err = 0;
-    window_ = MessageWindow::Create(static_cast<WindowHandle>(getpid()), &err);
+    window_ = MessageWindow::Create(ProcessId(), &err);
     if (!window_) {
         std::fprintf(stderr, "QM: cannot create the main window: %s\n", std::strerror(err));
         return false;
@@ -73,7 +72,6 @@ bool CQMDlg::Init() {
     instanceListener_ = NamedEventListener::Create(kSingleInstanceEvent, handOverLimit, &err);
 
     linkStarted_ = StartUp(site_, window_->Handle()) != 0;
-    selectedStation_ = 0;
 
     if (!PostMessage(backEndWindow_, WM_POS_NOTICE, 0, window_->Handle()))
         LogError("PostMessage Error", 255, 255);
@@ -136,14 +134,14 @@ void CQMDlg::Dispatch(const WindowMessage& m) {
 }
 
 int CQMDlg::OnRequestReceived(const WindowMessage& m) {
-    // The record and bytes are addresses into the notice's own copy; a
-    // datagram from another process carries no copy, and its "addresses"
-    // must never be followed.
-    if (!m.payload)
+    // A datagram from another process carries no request, and the addresses
+    // in its parameters must never be followed.
+    const RequestNotice* request = service::ReceivedRequest(m);
+    if (!request)
         return 1;
-    const auto* record = reinterpret_cast<const _REQUESTRECORD*>(static_cast<uintptr_t>(m.wParam));
-    const auto* data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(m.lParam));
-    WriteRequestForBackEnd(backEndWindow_, *record, data);
+    const auto& r = request->record;
+    service::SaveRequestFile(backEndWindow_, r.hostId, r.dcbId, r.code,
+                             {request->data.data(), r.length});
     return 1;
 }
 

@@ -27,7 +27,7 @@ inline constexpr const char* kSingleInstanceEvent = "__QM_MUTEXT";
 
 // What the window needs from a screen.
 class WindowUi {
-public:
+  public:
     virtual ~WindowUi() = default;
     // The tray double-click: show the window and ask for the operator logon.
     virtual void OpenFromTray() = 0;
@@ -39,14 +39,14 @@ public:
 
 // Without a display nothing can be shown: each request is logged.
 class HeadlessUi final : public WindowUi {
-public:
+  public:
     void OpenFromTray() override;
     void ShowDownloadPanel() override;
     void MessageBox(const char* text) override;
 };
 
 class CQMDlg {
-public:
+  public:
     CQMDlg(uint32_t backEndWindow, std::unique_ptr<WindowUi> ui);
     // The shut-down: stops the link, then the close watcher.
     ~CQMDlg();
@@ -72,7 +72,7 @@ public:
     void OnClose();
     void CheckLogonVerdict();
 
-private:
+  private:
     void Dispatch(const WindowMessage& message);
     void CloseWatcher();
 
@@ -80,7 +80,6 @@ private:
     std::unique_ptr<WindowUi> ui_;
     SiteContext site_;
     std::unique_ptr<MessageWindow> window_;
-    uint8_t selectedStation_ = 0;
     bool ended_ = false;
 
     Event watcherStop_{Event::Mode::kManualReset, false};

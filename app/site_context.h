@@ -16,18 +16,15 @@ namespace qm {
 inline constexpr size_t kReplyBufferSize = 5000;
 
 struct SiteContext {
-    uint32_t downloadRunning = 0;  // non-zero while a download run is active
-    uint32_t testRunning = 0;      // non-zero while a link test is active
-    std::string programDir;        // without a trailing slash
-    std::string swapDir;           // programDir + "/TXT/Swap"
-    std::string txtDir;            // programDir + "/TXT"
-    uint32_t stationCount = 0;     // records used in stations
+    std::string programDir;     // without a trailing slash
+    std::string swapDir;        // spill files and the terminals' short messages
+    std::string txtDir;         // the back-end's site, request and reply files
+    uint32_t stationCount = 0;  // records used in stations
     // More station lines than the table holds were found: the extra lines
     // are not stored and the link is not started.
     bool tooManyStations = false;
     std::unique_ptr<uint8_t[]> replyBuffer;  // kReplyBufferSize bytes
     std::array<_DEVINFO, QM_MAX_STATIONS> stations{};
-    uint32_t replyLength = 0;
     std::unique_ptr<Event> dataReadyEvent;  // auto-reset; set by notice 11
 };
 

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
+#include "service/service.h"
 
 namespace qm {
 namespace {
@@ -27,7 +28,8 @@ using File = std::unique_ptr<FILE, FileCloser>;
 // equal to it ignoring letter case.
 File OpenSiteFile(const std::string& dir, const char* name) {
     const std::string found = FindFileIgnoringCase(dir, name);
-    if (found.empty()) return nullptr;
+    if (found.empty())
+        return nullptr;
     return File(std::fopen((dir + "/" + found).c_str(), "rbe"));
 }
 
@@ -48,11 +50,13 @@ struct TwoFields {
 
 TwoFields SplitSiteLine(const char* line) {
     TwoFields f;
-    if (line[0] == '\r' || line[0] == '\n' || line[0] == ' ' || line[0] == '\0') return f;
+    if (line[0] == '\r' || line[0] == '\n' || line[0] == ' ' || line[0] == '\0')
+        return f;
     const char* p = line;
     while (f.count < 2) {
         p += std::strspn(p, kSeparators);
-        if (*p == '\0') break;
+        if (*p == '\0')
+            break;
         size_t len = std::strcspn(p, kSeparators);
         (f.count == 0 ? f.first : f.second).assign(p, len);
         ++f.count;
@@ -61,21 +65,32 @@ TwoFields SplitSiteLine(const char* line) {
     return f;
 }
 
+// Hands the first two fields of each line of the site file that has both to
+// onLine. Returns 1 when the file was read, 0 when it is missing.
+template <typename OnLine>
+int ForEachTwoFieldLine(const SiteContext& site, const char* name, OnLine onLine) {
+    File f = OpenSiteFile(site.txtDir, name);
+    if (!f)
+        return 0;
+    char line[kSiteLineBuffer];
+    while (std::fgets(line, sizeof line, f.get())) {
+        const TwoFields fields = SplitSiteLine(line);
+        if (fields.count == 2)
+            onLine(fields);
+    }
+    return 1;
+}
+
 }  // namespace
 
 int LoadStations(SiteContext& site) {
     site.stationCount = 0;
     site.tooManyStations = false;
-    File f = OpenSiteFile(site.txtDir, "基站.TXT");
-    if (!f) return 0;
-    char line[kSiteLineBuffer];
-    while (std::fgets(line, sizeof line, f.get())) {
-        TwoFields fields = SplitSiteLine(line);
-        // A station without a port name cannot be opened: it is no station.
-        if (fields.count < 2) continue;
+    // A station without a port name cannot be opened: it is no station.
+    return ForEachTwoFieldLine(site, "基站.TXT", [&](const TwoFields& fields) {
         if (site.stationCount >= QM_MAX_STATIONS) {
             site.tooManyStations = true;
-            continue;
+            return;
         }
         _DEVINFO& st = site.stations[site.stationCount];
         st = _DEVINFO{};
@@ -84,74 +99,78 @@ int LoadStations(SiteContext& site) {
                     std::min(fields.second.size(), sizeof st.portName));
         st.dcbCount = 0;
         ++site.stationCount;
-    }
-    return 1;
+    });
 }
 
 int LoadTerminals(SiteContext& site) {
-    File f = OpenSiteFile(site.txtDir, "点菜机.TXT");
-    if (!f) return 0;
-    char line[kSiteLineBuffer];
-    while (std::fgets(line, sizeof line, f.get())) {
-        TwoFields fields = SplitSiteLine(line);
-        // A terminal without a host id belongs to no station.
-        if (fields.count < 2) continue;
+    // A terminal without a host id belongs to no station.
+    return ForEachTwoFieldLine(site, "点菜机.TXT", [&](const TwoFields& fields) {
         uint8_t dcbId = LeadingNumber(fields.first.c_str(), fields.first.size());
         uint8_t hostId = LeadingNumber(fields.second.c_str(), fields.second.size());
         for (uint32_t i = 0; i < site.stationCount; ++i) {
             _DEVINFO& st = site.stations[i];
-            if (st.hostId != hostId || st.dcbCount >= QM_MAX_TERMINALS) continue;
+            if (st.hostId != hostId || st.dcbCount >= QM_MAX_TERMINALS)
+                continue;
             st.dcbIds[st.dcbCount] = dcbId;
             st.dcbState[st.dcbCount] = 0;
             ++st.dcbCount;
         }
-    }
-    return 1;
+    });
 }
 
 int LoadVenueTitle(SiteContext& site) {
     File f = OpenSiteFile(site.txtDir, "BT.txt");
-    if (!f) f = OpenSiteFile(site.txtDir, "酒店名称.txt");
-    if (!f) return 0;
+    if (!f)
+        f = OpenSiteFile(site.txtDir, "酒店名称.txt");
+    if (!f)
+        return 0;
     char line[kSiteLineBuffer] = {};
-    if (!std::fgets(line, sizeof line, f.get())) line[0] = '\0';
+    if (!std::fgets(line, sizeof line, f.get()))
+        line[0] = '\0';
     f.reset();
 
-    size_t length = std::min<size_t>(std::strlen(line), 20);
+    size_t length = std::min(std::strlen(line), kTitleSize);
     while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n')) --length;
-    SDKSetHotelTitle(reinterpret_cast<uint8_t*>(line), static_cast<uint32_t>(length));
+    service::SetVenueTitle({reinterpret_cast<const uint8_t*>(line), length});
     return 1;
 }
 
 void LoadShortMessage(SiteContext& site) {
     const std::string found = FindFileIgnoringCase(site.txtDir, "DX.txt");
-    if (found.empty()) return;
+    if (found.empty())
+        return;
     const std::string path = site.txtDir + "/" + found;
     File f(std::fopen(path.c_str(), "rbe"));
-    if (!f) return;
+    if (!f)
+        return;
     char line[kShortMessageBuffer] = {};
-    if (!std::fgets(line, sizeof line, f.get())) line[0] = '\0';
+    if (!std::fgets(line, sizeof line, f.get()))
+        line[0] = '\0';
     f.reset();
     // The file is consumed whatever it holds, so a bad message is not
     // read again at the next notice.
     DeleteFile(path);
 
-    if (std::strlen(line) < 9) return;
+    if (std::strlen(line) < 9)
+        return;
     uint8_t number = LeadingNumber(line, 3);
     uint8_t dcbId = LeadingNumber(line + 4, 3);
     char text[kShortMessageText + 1] = {};
     size_t n = std::strcspn(line + 8, "\r\n");
     n = std::min(n, kShortMessageText);
     std::memcpy(text, line + 8, n);
-    if (text[0] == '\0') return;
-    SDKSetSMS(number, dcbId, reinterpret_cast<uint8_t*>(text));
+    if (text[0] == '\0')
+        return;
+    service::SetShortMessage(number, dcbId, reinterpret_cast<const uint8_t*>(text));
 }
 
 uint8_t FindDcbSlot(const SiteContext& site, uint32_t stationIndex, uint8_t dcbId) {
-    if (stationIndex >= site.stationCount || stationIndex >= QM_MAX_STATIONS) return 255;
+    if (stationIndex >= site.stationCount || stationIndex >= QM_MAX_STATIONS)
+        return 255;
     const _DEVINFO& st = site.stations[stationIndex];
     for (uint32_t i = 0; i < st.dcbCount && i < QM_MAX_TERMINALS; ++i)
-        if (st.dcbIds[i] == dcbId) return static_cast<uint8_t>(i);
+        if (st.dcbIds[i] == dcbId)
+            return static_cast<uint8_t>(i);
     return 255;
 }
 

@@ -1,22 +1,23 @@
 #include "app/startup.h"
 
-#include <unistd.h>
-
 #include <string>
 
+#include "app/site_files.h"
 #include "platform/app_log.h"
 #include "platform/files.h"
 #include "platform/profile.h"
-#include "app/site_files.h"
+#include "platform/site_folders.h"
+#include "service/service.h"
 
 namespace qm {
 
 ConfigValues ReadConfig(const char* iniPath) {
+    const ConfigValues defaults;
     ConfigValues c;
-    c.debugLevel = ReadProfileInt(iniPath, "CONFIG", "DebugLevel", 1);
-    c.retryTimes = ReadProfileInt(iniPath, "CONFIG", "RetryTimes", 5);
-    c.beaconInterval = ReadProfileInt(iniPath, "CONFIG", "BeaconInterVal", 100);
-    c.beaconTimeout = ReadProfileInt(iniPath, "CONFIG", "BeaconTimeout", 3000);
+    c.debugLevel = ReadProfileInt(iniPath, "CONFIG", "DebugLevel", defaults.debugLevel);
+    c.retryTimes = ReadProfileInt(iniPath, "CONFIG", "RetryTimes", defaults.retryTimes);
+    c.beaconInterval = ReadProfileInt(iniPath, "CONFIG", "BeaconInterVal", defaults.beaconInterval);
+    c.beaconTimeout = ReadProfileInt(iniPath, "CONFIG", "BeaconTimeout", defaults.beaconTimeout);
     return c;
 }
 
@@ -27,7 +28,8 @@ namespace {
 // Sub-folders and what they hold are left alone.
 void EmptySwapFolder(const std::string& swapDir) {
     for (const DirEntry& e : ListFolder(swapDir)) {
-        if (e.isFolder) continue;
+        if (e.isFolder)
+            continue;
         DeleteFile(swapDir + "/" + e.name);
     }
 }
@@ -35,13 +37,14 @@ void EmptySwapFolder(const std::string& swapDir) {
 }  // namespace
 
 int StartUp(SiteContext& site, uint32_t mainWindow) {
-    site.programDir = ProgramDir();
-    site.txtDir = site.programDir + "/TXT";
-    site.swapDir = site.txtDir + "/Swap";
+    const SiteFolders folders = CurrentSiteFolders();
+    site.programDir = folders.program;
+    site.txtDir = folders.txt;
+    site.swapDir = folders.swap;
     const std::string iniPath = site.programDir + "/QM.ini";
 
     // Each run starts a fresh packet trace.
-    unlink("QMPktLog.txt");
+    DeleteFile("QMPktLog.txt");
     CreateFolder(site.swapDir);
     EmptySwapFolder(site.swapDir);
 
@@ -59,21 +62,18 @@ int StartUp(SiteContext& site, uint32_t mainWindow) {
         site.stationCount <= QM_MAX_STATIONS) {
         // Without any port the manager still runs: the back-end's notices and
         // the operator's window work, only the terminals are unreachable.
-        started = SDKInit(reinterpret_cast<void*>(static_cast<uintptr_t>(mainWindow)),
-                          site.stations.data(), site.stationCount);
+        started = service::Init(mainWindow, {site.stations.data(), site.stationCount}) ? 1 : 0;
     }
 
-    site.downloadRunning = 0;
-    site.testRunning = 0;
     LoadVenueTitle(site);
-    SDKSetParam(config.retryTimes, config.beaconTimeout, config.beaconInterval);
+    service::SetParams(config.retryTimes, config.beaconTimeout, config.beaconInterval);
     return started;
 }
 
 void ShutDown(SiteContext& site) {
     site.replyBuffer.reset();
     site.dataReadyEvent.reset();
-    SDKDeInit();
+    service::DeInit();
 }
 
 }  // namespace qm

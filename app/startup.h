@@ -5,15 +5,17 @@
 #include <cstdint>
 
 #include "app/site_context.h"
+#include "platform/app_log.h"
+#include "service/service.h"
 
 namespace qm {
 
 // Link parameters as read from QM.ini, kept aside until the end of start-up.
 struct ConfigValues {
-    uint32_t debugLevel = 1;
-    uint32_t retryTimes = 5;
-    uint32_t beaconInterval = 100;
-    uint32_t beaconTimeout = 3000;
+    uint32_t debugLevel = kDefaultDebugLevel;
+    uint32_t retryTimes = kDefaultRetryTimes;
+    uint32_t beaconInterval = kDefaultBeaconInterval;
+    uint32_t beaconTimeout = kDefaultBeaconTimeout;
 };
 
 // Reads the CONFIG section of the given QM.ini; defaults where missing.

@@ -12,6 +12,7 @@
 #include "platform/app_log.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/site_folders.h"
 
 namespace qm {
 namespace {
@@ -116,9 +117,10 @@ int StartLink(WindowHandle notifyWindow, std::span<const StationEntry> entries) 
         return 0;
     }
     for (size_t i = 0; i < kDownloadFileCount; ++i) link->downloadFiles[i] = kDownloadFileNames[i];
-    link->programDir = ProgramDir();
-    link->txtDir = link->programDir + "/TXT";
-    link->swapDir = link->txtDir + "/Swap";
+    const SiteFolders folders = CurrentSiteFolders();
+    link->programDir = folders.program;
+    link->txtDir = folders.txt;
+    link->swapDir = folders.swap;
     link->notifyWindow = notifyWindow;
 
     for (const StationEntry& entry : entries) {

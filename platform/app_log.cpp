@@ -8,7 +8,7 @@
 namespace qm {
 namespace {
 
-std::atomic<uint32_t> g_debugLevel{1};
+std::atomic<uint32_t> g_debugLevel{kDefaultDebugLevel};
 std::mutex g_logLock;
 
 }  // namespace

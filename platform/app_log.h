@@ -17,7 +17,9 @@ inline constexpr uint32_t kLogErrors = 1;    // errors and events
 inline constexpr uint32_t kLogDownload = 3;  // download tracing
 inline constexpr uint32_t kLogPackets = 4;   // the packet log
 
-// The process-wide debug level: 1 until start-up reads QM.ini.
+// The process-wide debug level: kDefaultDebugLevel until start-up reads
+// QM.ini, and where QM.ini names none.
+inline constexpr uint32_t kDefaultDebugLevel = kLogErrors;
 uint32_t DebugLevel();
 void SetDebugLevel(uint32_t level);
 inline bool LogEnabled(uint32_t threshold) {

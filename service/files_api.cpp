@@ -1,9 +1,11 @@
 // The service API's request and reply file functions.
 #include "link/link_state.h"
-#include "platform/files.h"
+#include "platform/site_folders.h"
 #include "service/qmsdk.h"
 #include "service/request_files.h"
+#include "service/service.h"
 
+namespace qm::service {
 namespace {
 
 // The reply buffer of every application of the service holds 5000 bytes;
@@ -11,32 +13,54 @@ namespace {
 constexpr size_t kExportedReplyCapacity = 5000;
 
 std::string TxtDir() {
-    qm::LinkCall call;
-    return call ? call.link().txtDir : qm::ProgramDir() + "/TXT";
+    LinkCall call;
+    return call ? call.link().txtDir : CurrentSiteFolders().txt;
 }
 
 }  // namespace
+
+const RequestNotice* ReceivedRequest(const WindowMessage& message) {
+    // Only the link's request notices within the process carry a payload,
+    // and theirs is always a RequestNotice.
+    if (message.message != WM_REQUEST_RECEIVED || !message.payload)
+        return nullptr;
+    return static_cast<const RequestNotice*>(message.payload.get());
+}
+
+void SaveRequestFile(WindowHandle backEnd, uint8_t hostId, uint8_t dcbId, uint8_t code,
+                     std::span<const uint8_t> data) {
+    WriteRequestFile(TxtDir(), backEnd, hostId, dcbId, code, data);
+}
+
+bool ReadReplyFile(uint8_t hostId, std::span<uint8_t> buffer, ReplyResult* out) {
+    return qm::ReadReplyFile(TxtDir(), hostId, buffer.data(), buffer.size(), out) != 0;
+}
+
+}  // namespace qm::service
 
 extern "C" {
 
 QM_API void SDKSaveTxFile(void* window, uint8_t hostId, uint8_t dcbId, uint8_t code,
                           uint32_t length, uint8_t* data) {
-    if (data == nullptr && length > 0) return;
+    if (data == nullptr && length > 0)
+        return;
     const auto handle = static_cast<qm::WindowHandle>(reinterpret_cast<uintptr_t>(window));
-    qm::WriteRequestFile(TxtDir(), handle, hostId, dcbId, code, {data, length});
+    qm::service::SaveRequestFile(handle, hostId, dcbId, code, {data, length});
 }
 
 QM_API int SDKGetRxFile(uint8_t hostId, uint8_t* data, uint8_t* code, uint8_t* dcbId,
                         uint32_t* length) {
-    if (!data || !code || !dcbId || !length) return 0;
+    if (!data || !code || !dcbId || !length)
+        return 0;
     qm::ReplyResult r;
     r.code = *code;
     r.dcbId = *dcbId;
-    int ok = qm::ReadReplyFile(TxtDir(), hostId, data, kExportedReplyCapacity, &r);
+    const bool ok =
+        qm::service::ReadReplyFile(hostId, {data, qm::service::kExportedReplyCapacity}, &r);
     *code = r.code;
     *dcbId = r.dcbId;
     *length = r.length;
-    return ok;
+    return ok ? 1 : 0;
 }
 
 }  // extern "C"

@@ -9,10 +9,12 @@
 #include "link/short_message.h"
 #include "link/transmit.h"
 #include "platform/app_log.h"
-#include "platform/files.h"
+#include "platform/site_folders.h"
 #include "service/qmsdk.h"
 #include "service/request_files.h"
+#include "service/service.h"
 
+namespace qm::service {
 namespace {
 
 // Start and stop may come from any thread of a program using the library;
@@ -43,40 +45,62 @@ qm::StationEntry ToStationEntry(const _DEVINFO& info) {
 
 }  // namespace
 
+bool Init(WindowHandle window, std::span<const _DEVINFO> stations) {
+    if (window == 0 || stations.data() == nullptr || stations.empty() ||
+        stations.size() > QM_MAX_STATIONS)
+        return false;
+    std::lock_guard<std::mutex> hold(g_lifecycleLock);
+    if (!CurrentLink())
+        ResetLastRequest();
+    std::vector<StationEntry> entries;
+    for (const _DEVINFO& station : stations) entries.push_back(ToStationEntry(station));
+    return StartLink(window, entries) != 0;
+}
+
+void DeInit() {
+    std::lock_guard<std::mutex> hold(g_lifecycleLock);
+    StopLink();
+}
+
+bool SendData(uint8_t dcbId, uint8_t hostId, uint8_t code, std::span<const uint8_t> data) {
+    LinkCall call;
+    if (!call)
+        return false;
+    return SendReply(call.link(), dcbId, hostId, code, data.data(),
+                     static_cast<uint32_t>(data.size())) != 0;
+}
+
+void SetShortMessage(uint8_t messageNumber, uint8_t dcbId, const uint8_t* text) {
+    LinkCall call;
+    Link* link = call ? &call.link() : nullptr;
+    const std::string swapDir = link ? link->swapDir : CurrentSiteFolders().swap;
+    QueueShortMessage(link, swapDir, messageNumber, dcbId, text);
+}
+
+}  // namespace qm::service
+
 extern "C" {
 
 QM_API int SDKInit(void* window, _DEVINFO* stations, uint32_t count) {
-    const auto handle = static_cast<qm::WindowHandle>(reinterpret_cast<uintptr_t>(window));
-    if (handle == 0 || stations == nullptr || count == 0 || count > QM_MAX_STATIONS)
+    if (stations == nullptr)
         return 0;
-    std::lock_guard<std::mutex> hold(g_lifecycleLock);
-    if (!qm::CurrentLink())
-        qm::ResetLastRequest();
-    std::vector<qm::StationEntry> entries;
-    for (uint32_t i = 0; i < count; ++i) entries.push_back(ToStationEntry(stations[i]));
-    return qm::StartLink(handle, entries);
+    const auto handle = static_cast<qm::WindowHandle>(reinterpret_cast<uintptr_t>(window));
+    return qm::service::Init(handle, {stations, count}) ? 1 : 0;
 }
 
 QM_API void SDKDeInit(void) {
-    std::lock_guard<std::mutex> hold(g_lifecycleLock);
-    qm::StopLink();
+    qm::service::DeInit();
 }
 
 QM_API int SDKSendData(uint8_t dcbId, uint8_t hostId, uint8_t code, uint8_t* data,
                        uint32_t length) {
     if (data == nullptr && length > 0)
         return 0;
-    qm::LinkCall call;
-    if (!call)
-        return 0;
-    return qm::SendReply(call.link(), dcbId, hostId, code, data, length);
+    return qm::service::SendData(dcbId, hostId, code, {data, length}) ? 1 : 0;
 }
 
 QM_API void SDKSetSMS(uint8_t messageNumber, uint8_t dcbId, uint8_t* text) {
-    qm::LinkCall call;
-    qm::Link* link = call ? &call.link() : nullptr;
-    const std::string swapDir = link ? link->swapDir : qm::ProgramDir() + "/TXT/Swap";
-    qm::QueueShortMessage(link, swapDir, messageNumber, dcbId, text);
+    qm::service::SetShortMessage(messageNumber, dcbId, text);
 }
 
 }  // extern "C"

@@ -6,28 +6,45 @@
 
 #include "link/link_params.h"
 #include "service/qmsdk.h"
+#include "service/service.h"
 
-extern "C" {
+namespace qm::service {
 
-QM_API void SDKSetHotelTitle(uint8_t* title, uint32_t length) {
-    std::array<uint8_t, qm::kTitleSize> field;
+void SetVenueTitle(std::span<const uint8_t> title) {
+    std::array<uint8_t, kTitleSize> field;
     field.fill(' ');
-    if (title != nullptr) {
-        if (length >= qm::kTitleSize) {
-            std::memcpy(field.data(), title, qm::kTitleSize);
+    if (title.data() != nullptr) {
+        if (title.size() >= kTitleSize) {
+            std::memcpy(field.data(), title.data(), kTitleSize);
         } else {
             // Centred; with an odd spare the extra blank goes to the right.
-            std::memcpy(field.data() + (qm::kTitleSize - length) / 2, title, length);
+            std::memcpy(field.data() + (kTitleSize - title.size()) / 2, title.data(), title.size());
         }
     }
     qm::SetVenueTitle(field);
 }
 
-QM_API void SDKSetParam(uint32_t retryTimes, uint32_t beaconTimeout, uint32_t beaconInterval) {
-    qm::LinkParams& p = qm::Params();
+void SetParams(uint32_t retryTimes, uint32_t beaconTimeout, uint32_t beaconInterval) {
+    LinkParams& p = Params();
     p.retryTimes = retryTimes;
     p.beaconTimeout = beaconTimeout;
     p.beaconInterval = beaconInterval;
+}
+
+const char* Version() {
+    return SDKGetVersion();
+}
+
+}  // namespace qm::service
+
+extern "C" {
+
+QM_API void SDKSetHotelTitle(uint8_t* title, uint32_t length) {
+    qm::service::SetVenueTitle({title, title ? length : 0});
+}
+
+QM_API void SDKSetParam(uint32_t retryTimes, uint32_t beaconTimeout, uint32_t beaconInterval) {
+    qm::service::SetParams(retryTimes, beaconTimeout, beaconInterval);
 }
 
 QM_API char* SDKGetVersion(void) {
