@@ -15,23 +15,15 @@
 #include "tests/common/test_site.h"
 #include "tools/devsim/device_simulator.h"
 
-namespace qm::backsim {
+namespace qm::test {
 namespace {
 
 using devsim::Bytes;
-using qm::test::ChildProcess;
-using qm::test::ScopedEnv;
-using qm::test::TestSite;
-using qm::test::WriteFile;
 
 std::string Gbk(const std::string& utf8) {
     std::string gbk;
     EXPECT_TRUE(Utf8ToGbk(utf8, &gbk));
     return gbk;
-}
-
-Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
 }
 
 TEST(BacksimProgram, ServesTheManagerAndClosesItOnSigterm) {
@@ -84,4 +76,4 @@ TEST(BacksimProgram, ServesTheManagerAndClosesItOnSigterm) {
 }
 
 }  // namespace
-}  // namespace qm::backsim
+}  // namespace qm::test
