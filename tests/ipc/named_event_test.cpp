@@ -34,18 +34,22 @@ class NamedEventTest : public IpcTest {
 };
 
 // Creates a listener on another thread, so that the test can watch it wait
-// for a live owner. Create() returns into `result`; `done` is set then.
+// for a live owner. Create() returns into `result`; `done` is set then. The
+// wait ends at Stop(), and at the latest when the object goes, so a test
+// that fails never hangs.
 class ListenerInThread {
   public:
-    ListenerInThread(const std::string& name, const qm::Event& stop)
-        : thread_([this, name, &stop] {
-              result_ = qm::NamedEventListener::Create(name, stop, &err_, &holding_);
+    explicit ListenerInThread(const std::string& name)
+        : thread_([this, name] {
+              result_ = qm::NamedEventListener::Create(name, stop_, &err_, &holding_);
               done_.Set();
           }) {}
     ~ListenerInThread() {
+        stop_.Set();
         if (thread_.joinable())
             thread_.join();
     }
+    void Stop() { stop_.Set(); }
     const qm::Event& Holding() const { return holding_; }
     // Waits for Create() to return; false when it did not in time.
     bool Finish(uint32_t timeoutMs) {
@@ -58,6 +62,7 @@ class ListenerInThread {
     int Error() const { return err_; }
 
   private:
+    qm::Event stop_{qm::Event::Mode::kManualReset, false};
     qm::Event holding_{qm::Event::Mode::kManualReset, false};
     qm::Event done_{qm::Event::Mode::kManualReset, false};
     std::unique_ptr<qm::NamedEventListener> result_;
@@ -150,7 +155,7 @@ TEST_F(NamedEventTest, AListenerWaitsForAnOwnerInAnotherProcess) {
     ASSERT_TRUE(old->ReadLine(&line, kWaitMs));
     ASSERT_EQ(line, "ready");
 
-    ListenerInThread fresh(kMutexName, never_);
+    ListenerInThread fresh(kMutexName);
     ASSERT_TRUE(fresh.Holding().Wait(kWaitMs));
     ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
     ASSERT_TRUE(old->ReadLine(&line, kWaitMs));
@@ -168,10 +173,9 @@ TEST_F(NamedEventTest, TheCallersStopEventEndsTheWaitForAnOwner) {
     auto first = Listen(kMutexName);
     ASSERT_TRUE(first);
     const ino_t owned = qm::test::InodeOf(EventPath(kMutexName));
-    qm::Event stop(qm::Event::Mode::kManualReset, false);
-    ListenerInThread second(kMutexName, stop);
+    ListenerInThread second(kMutexName);
     ASSERT_TRUE(second.Holding().Wait(kWaitMs));
-    stop.Set();
+    second.Stop();
     ASSERT_TRUE(second.Finish(kWaitMs));
     EXPECT_EQ(second.Result(), nullptr);
     EXPECT_EQ(second.Error(), ECANCELED);

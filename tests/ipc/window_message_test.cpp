@@ -54,7 +54,7 @@ std::string Line(uint32_t message, uint64_t wParam, int64_t lParam) {
 
 // ---- the datagram ----
 
-TEST(WindowWireTest, LayoutIsTheContractsLittleEndianRecord) {
+TEST(WindowWireTest, LayoutIsALittleEndianRecordOf24Bytes) {
     uint8_t wire[qm::kWindowWireSize];
     qm::EncodeWindowMessage(0x600, 0x0102030405060708ull, -2, wire);
     const uint8_t expected[24] = {0x00, 0x06, 0x00, 0x00, 0,    0,    0,    0,
