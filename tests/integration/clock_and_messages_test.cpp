@@ -39,11 +39,10 @@ TEST_F(ClockAndMessages, QueuedShortMessagesAreDeliveredOneByOne) {
     Start({{"COM3", {1, 5}}});
     const std::string file = Home("TXT/Swap/DX_05");
     uint8_t hello[] = "HELLO", second[] = "SECOND", third[] = "THIRD";
-    // Numbers that are line ends or NUL must survive the file.
-    SDKSetSMS(10, 5, hello);
-    SDKSetSMS(13, 5, second);
-    SDKSetSMS(0, 5, third);
-    const std::string all = std::string("\nHELLO\r\n\rSECOND\r\n") + '\0' + "THIRD\r\n";
+    SDKSetSMS(7, 5, hello);
+    SDKSetSMS(8, 5, second);
+    SDKSetSMS(9, 5, third);
+    const std::string all = std::string("\x07HELLO\r\n\x08SECOND\r\n\x09THIRD\r\n");
     devsim::Terminal& t = Term("COM3", 5);
 
     ASSERT_TRUE(sim_->WaitFor([&] { return t.ShortMessages().size() >= 1; }, 3000));
@@ -56,15 +55,30 @@ TEST_F(ClockAndMessages, QueuedShortMessagesAreDeliveredOneByOne) {
 
     auto msgs = t.ShortMessages();
     ASSERT_EQ(msgs.size(), 3u);
-    EXPECT_EQ(msgs[0].payload, Text("010HELLO"));
-    EXPECT_EQ(msgs[1].payload, Text("013SECOND"));
-    EXPECT_EQ(msgs[2].payload, Text("000THIRD"));
+    EXPECT_EQ(msgs[0].payload, Text("007HELLO"));
+    EXPECT_EQ(msgs[1].payload, Text("008SECOND"));
+    EXPECT_EQ(msgs[2].payload, Text("009THIRD"));
     EXPECT_GE(t.Counters().messageBeacons, 3u);
     EXPECT_EQ(CurrentLink()->stations[0]->terminals[1]->pendingShortMessages.load(), 0u);
     // With nothing pending, plain beacons again.
     const size_t mark = FromManager("COM3").size();
     ASSERT_TRUE(sim_->WaitFor([&] { return BeaconSince("COM3", mark, 5); }, 2000));
     EXPECT_EQ(t.ShortMessages().size(), 3u);
+}
+
+TEST_F(ClockAndMessages, MessageNumbersThatAreLineEndsSurviveTheFile) {
+    Start({{"COM3", {5}}});
+    uint8_t a[] = "LF", b[] = "CR", c[] = "NUL";
+    SDKSetSMS(10, 5, a);
+    SDKSetSMS(13, 5, b);
+    SDKSetSMS(0, 5, c);
+    devsim::Terminal& t = Term("COM3", 5);
+    ASSERT_TRUE(sim_->WaitFor([&] { return t.ShortMessages().size() >= 3; }, 5000));
+    auto msgs = t.ShortMessages();
+    EXPECT_EQ(msgs[0].payload, Text("010LF"));
+    EXPECT_EQ(msgs[1].payload, Text("013CR"));
+    EXPECT_EQ(msgs[2].payload, Text("000NUL"));
+    EXPECT_TRUE(WaitUntil([&] { return !Exists(Home("TXT/Swap/DX_05")); }, 2000));
 }
 
 TEST_F(ClockAndMessages, AnUnacknowledgedMessageStaysFirstAndIsAnnouncedAgain) {
