@@ -12,12 +12,10 @@
 #include <vector>
 
 #include "platform/app_log.h"
-#include "tests/app/site_test_fixture.h"
+#include "tests/common/site_test.h"
 
+namespace qm::test {
 namespace {
-
-using qm::test::ReadBytes;
-using qmtest::SiteTest;
 
 // 7 March, 14:05:09: every field has a leading zero to lose.
 tm FixedTime() {
@@ -77,13 +75,11 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-TEST(AppLogFormat, LineIsExact) {
+TEST(AppLogFormat, LineIsExactAndNumbersKeepTheirLowEightBits) {
     EXPECT_EQ(Format("Send Error", 2, 0),
               "[QMAPP] 03-07 14:05:09 (HostID 002  DCBID 000)Send Error");
     EXPECT_EQ(Format("OnClose", 255, 255), "[QMAPP] 03-07 14:05:09 (HostID 255  DCBID 255)OnClose");
-}
-
-TEST(AppLogFormat, NumbersKeepTheirLowEightBits) {
+    // Numbers keep their low eight bits.
     EXPECT_EQ(Format("x", 300, 2), "[QMAPP] 03-07 14:05:09 (HostID 044  DCBID 002)x");
     EXPECT_EQ(Format("x", 0xFFFFFFFFu, 256), "[QMAPP] 03-07 14:05:09 (HostID 255  DCBID 000)x");
 }
@@ -91,12 +87,14 @@ TEST(AppLogFormat, NumbersKeepTheirLowEightBits) {
 using AppLogFile = SiteTest;
 
 TEST_F(AppLogFile, AppendsWholeLinesWithCrLf) {
+    const std::string longText(3000, 'q');  // written whole
     qm::AppLog("first", 300, 2);
     qm::AppLog("second", 1, 255);
+    qm::AppLog(longText.c_str(), 1, 1);
     auto text = ReadBytes(Cwd("QMLog.txt"));
     ASSERT_TRUE(text);
     std::vector<std::string> lines = SplitLines(*text);
-    ASSERT_EQ(lines.size(), 2u) << *text;
+    ASSERT_EQ(lines.size(), 3u) << *text;
     LogLine l;
     ASSERT_TRUE(ParseLogLine(lines[0], &l)) << lines[0];
     EXPECT_EQ(l.host, 44);
@@ -106,16 +104,8 @@ TEST_F(AppLogFile, AppendsWholeLinesWithCrLf) {
     EXPECT_EQ(l.host, 1);
     EXPECT_EQ(l.dcb, 255);
     EXPECT_EQ(l.text, "second");
-}
-
-TEST_F(AppLogFile, LongTextIsWrittenWhole) {
-    const std::string text(3000, 'q');
-    qm::AppLog(text.c_str(), 1, 1);
-    auto file = ReadBytes(Cwd("QMLog.txt"));
-    ASSERT_TRUE(file);
-    LogLine l;
-    ASSERT_TRUE(ParseLogLine(*file, &l));
-    EXPECT_EQ(l.text, text);
+    ASSERT_TRUE(ParseLogLine(lines[2], &l));
+    EXPECT_EQ(l.text, longText);
 }
 
 TEST_F(AppLogFile, LineThatCannotBeWrittenIsLost) {
@@ -165,3 +155,4 @@ TEST_F(AppLogFile, LinesFromManyThreadsNeverInterleave) {
 }
 
 }  // namespace
+}  // namespace qm::test

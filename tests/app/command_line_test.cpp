@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+namespace qm::test {
 namespace {
 
 TEST(ParseWindowHandle, DigitsUpToTheFirstOtherCharacter) {
@@ -28,3 +29,4 @@ TEST(ParseWindowHandle, NumberBeyondAnyHandleIsZero) {
 }
 
 }  // namespace
+}  // namespace qm::test

@@ -8,14 +8,10 @@
 #include "app/startup.h"
 #include "link/link_params.h"
 #include "platform/app_log.h"
-#include "tests/app/site_test_fixture.h"
+#include "tests/common/site_test.h"
 
+namespace qm::test {
 namespace {
-
-using qm::test::PathExists;
-using qm::test::ReadFile;
-using qm::test::WriteBytes;
-using qmtest::SiteTest;
 
 using ConfigTest = SiteTest;
 
@@ -64,3 +60,4 @@ TEST_F(ConfigTest, IniComesFromProgramFolderAndLogGoesToCurrentFolder) {
 }
 
 }  // namespace
+}  // namespace qm::test

@@ -6,14 +6,10 @@
 #include <string>
 
 #include "app/site_files.h"
-#include "tests/app/site_test_fixture.h"
+#include "tests/common/site_test.h"
 
+namespace qm::test {
 namespace {
-
-using qm::test::PathExists;
-using qm::test::ReadBytes;
-using qm::test::WriteBytes;
-using qmtest::SiteTest;
 
 class ShortMessageFileTest : public SiteTest {
   protected:
@@ -32,31 +28,25 @@ class ShortMessageFileTest : public SiteTest {
 };
 
 TEST_F(ShortMessageFileTest, MessageBecomesARecordOfItsTerminal) {
-    Deliver("001 012 ok\r\n");
-    EXPECT_EQ(ReadBytes(Swap("DX_12")), std::string("\x01ok\r\n"));
-}
-
-TEST_F(ShortMessageFileTest, NumbersAreTakenByPositionThreeCharactersEach) {
-    // No blanks needed: bytes 0-2 and 4-6 are read on their own.
-    Deliver("12345678xyz\r\n");
-    EXPECT_EQ(ReadBytes(Swap("DX_55")), std::string("\x7Bxyz\r\n"));  // 123; 567 mod 256
-}
-
-TEST_F(ShortMessageFileTest, NumbersAreKeptAsEightBits) {
-    Deliver("255 300 x\n");
-    EXPECT_EQ(ReadBytes(Swap("DX_44")), std::string("\xFFx\r\n"));
-}
-
-TEST_F(ShortMessageFileTest, TextEndsAtTheFirstLineEnd) {
-    Deliver("002 007 ab\rcd\r\n");
-    EXPECT_EQ(ReadBytes(Swap("DX_07")), std::string("\x02"
-                                                    "ab\r\n"));
-}
-
-TEST_F(ShortMessageFileTest, TextIsCutAt40Bytes) {
-    const std::string text(50, 'm');
-    Deliver("003 009 " + text + "\r\n");
-    EXPECT_EQ(ReadBytes(Swap("DX_09")), "\x03" + std::string(40, 'm') + "\r\n");
+    const struct {
+        const char* file;
+        std::string bytes, swap, record;
+    } cases[] = {
+        {"DX.txt", "001 012 ok\r\n", "DX_12", "\x01ok\r\n"},
+        // No blanks needed: bytes 0-2 and 4-6 are read on their own.
+        {"DX.txt", "12345678xyz\r\n", "DX_55", "\x7Bxyz\r\n"},  // 123; 567 mod 256
+        {"DX.txt", "255 300 x\n", "DX_44", "\xFFx\r\n"},        // eight bits
+        {"DX.txt", "002 007 ab\rcd\r\n", "DX_07",
+         "\x02"
+         "ab\r\n"},  // the first line end
+        {"DX.txt", "003 009 " + std::string(50, 'm') + "\r\n", "DX_09",
+         "\x03" + std::string(40, 'm') + "\r\n"},
+        {"DX.TXT", "004 003 hi\r\n", "DX_03", "\x04hi\r\n"},
+    };
+    for (const auto& c : cases) {
+        Deliver(c.bytes, c.file);
+        EXPECT_EQ(ReadBytes(Swap(c.swap)), c.record) << c.bytes;
+    }
 }
 
 TEST_F(ShortMessageFileTest, TwoMessagesGiveTwoRecords) {
@@ -73,14 +63,10 @@ TEST_F(ShortMessageFileTest, NumbersWithoutTextAreDropped) {
     EXPECT_FALSE(SwapHasFiles());
 }
 
-TEST_F(ShortMessageFileTest, UpperCaseNameIsFoundAndDeleted) {
-    Deliver("004 003 hi\r\n", "DX.TXT");
-    EXPECT_EQ(ReadBytes(Swap("DX_03")), std::string("\x04hi\r\n"));
-}
-
 TEST_F(ShortMessageFileTest, MissingFileDoesNothing) {
     qm::LoadShortMessage(site_);
     EXPECT_FALSE(SwapHasFiles());
 }
 
 }  // namespace
+}  // namespace qm::test

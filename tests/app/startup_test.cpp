@@ -9,14 +9,10 @@
 #include "app/startup.h"
 #include "link/link_params.h"
 #include "platform/app_log.h"
-#include "tests/app/site_test_fixture.h"
+#include "tests/common/site_test.h"
 
+namespace qm::test {
 namespace {
-
-using qm::test::PathExists;
-using qm::test::ReadBytes;
-using qm::test::WriteBytes;
-using qmtest::SiteTest;
 
 using StartUpTest = SiteTest;
 
@@ -101,13 +97,5 @@ TEST_F(StartUpTest, LoadsStationsTerminalsAndTitle) {
     EXPECT_EQ(std::string(title.begin(), title.end()), "        ABC         ");
 }
 
-TEST_F(StartUpTest, NineStationsWouldKeepTheLinkDown) {
-    std::string lines;
-    for (int i = 1; i <= 9; ++i) lines += std::to_string(i) + " COM" + std::to_string(i) + "\r\n";
-    ASSERT_TRUE(WriteBytes(Txt("基站.TXT"), lines));
-    qm::StartUp(site_, 0);
-    EXPECT_EQ(site_.stationCount, 8u);
-    EXPECT_TRUE(site_.tooManyStations);
-}
-
 }  // namespace
+}  // namespace qm::test

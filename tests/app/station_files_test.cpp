@@ -6,12 +6,10 @@
 #include <string>
 
 #include "app/site_files.h"
-#include "tests/app/site_test_fixture.h"
+#include "tests/common/site_test.h"
 
+namespace qm::test {
 namespace {
-
-using qm::test::WriteBytes;
-using qmtest::SiteTest;
 
 class StationFileTest : public SiteTest {
   protected:
@@ -138,13 +136,10 @@ TEST_F(StationFileTest, FindDcbSlot) {
     EXPECT_EQ(qm::FindDcbSlot(site_, 1, 99), 255);
     EXPECT_EQ(qm::FindDcbSlot(site_, 2, 5), 255);  // index == stationCount
     EXPECT_EQ(qm::FindDcbSlot(site_, 1000, 5), 255);
-}
-
-TEST_F(StationFileTest, FindDcbSlotSeesOnlyCountedEntries) {
-    LoadSite("1 COM1\r\n", "5 1\r\n");
-    site_.stations[0].dcbIds[1] = 9;  // beyond dcbCount: not a terminal
-    EXPECT_EQ(qm::FindDcbSlot(site_, 0, 9), 255);
-    EXPECT_EQ(qm::FindDcbSlot(site_, 0, 0), 255);
+    site_.stations[1].dcbIds[1] = 9;  // beyond dcbCount: not a terminal
+    EXPECT_EQ(qm::FindDcbSlot(site_, 1, 9), 255);
+    EXPECT_EQ(qm::FindDcbSlot(site_, 1, 0), 255);
 }
 
 }  // namespace
+}  // namespace qm::test

@@ -9,12 +9,10 @@
 
 #include "app/site_files.h"
 #include "link/link_params.h"
-#include "tests/app/site_test_fixture.h"
+#include "tests/common/site_test.h"
 
+namespace qm::test {
 namespace {
-
-using qm::test::WriteBytes;
-using qmtest::SiteTest;
 
 using VenueTitleTest = SiteTest;
 
@@ -53,3 +51,4 @@ TEST_F(VenueTitleTest, FirstLineOfTheTitleFile) {
 }
 
 }  // namespace
+}  // namespace qm::test

@@ -8,13 +8,12 @@
 #include "tests/common/test_support.h"
 #include "tools/backsim/back_end.h"
 
-namespace qm::backsim {
+namespace qm::test {
 namespace {
 
-using test::Exists;
-using test::ReadFile;
-using test::TempDir;
-using test::WriteFile;
+using backsim::BackEnd;
+using backsim::Command;
+using backsim::ReplyTable;
 
 constexpr WindowHandle kManager = 4242;
 
@@ -129,4 +128,4 @@ TEST_F(BacksimBackEnd, StaleReplyAnswersTheOlderRequest) {
 }
 
 }  // namespace
-}  // namespace qm::backsim
+}  // namespace qm::test

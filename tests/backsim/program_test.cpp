@@ -15,23 +15,16 @@
 #include "tools/devsim/device_simulator.h"
 #include "tools/process/child_process.h"
 
-namespace qm::backsim {
+namespace qm::test {
 namespace {
 
 using devsim::Bytes;
 using qm::ChildProcess;
-using qm::test::ScopedEnv;
-using qm::test::TestSite;
-using qm::test::WriteFile;
 
 std::string Gbk(const std::string& utf8) {
     std::string gbk;
     EXPECT_TRUE(Utf8ToGbk(utf8, &gbk));
     return gbk;
-}
-
-Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
 }
 
 TEST(BacksimProgram, ServesTheManagerAndClosesItOnSigterm) {
@@ -84,4 +77,4 @@ TEST(BacksimProgram, ServesTheManagerAndClosesItOnSigterm) {
 }
 
 }  // namespace
-}  // namespace qm::backsim
+}  // namespace qm::test

@@ -8,7 +8,7 @@
 
 #include "link/frame_codec.h"
 
-namespace qm {
+namespace qm::test {
 namespace {
 
 using ByteVec = std::vector<uint8_t>;
@@ -107,18 +107,6 @@ TEST(FrameAssembler, StreamsGiveTheirReports) {
             EXPECT_EQ(r[i].bytes, c.reports[i].bytes) << at;
         }
     }
-}
-
-TEST(FrameAssembler, TwoFramesInOneRead) {
-    auto first = BuildDataFrame(3, 0x30, 2, 1, Bytes({'a', 'b'}));
-    auto second = BuildDataFrame(3, 0x30, 2, 2, Bytes({'c'}));
-    ASSERT_TRUE(first && second);
-    ByteVec stream(first->bytes.begin(), first->bytes.begin() + first->length);
-    stream.insert(stream.end(), second->bytes.begin(), second->bytes.begin() + second->length);
-    const auto r = FeedAll(stream);
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].bytes, ByteVec(first->bytes.begin(), first->bytes.begin() + first->length));
-    EXPECT_EQ(r[1].bytes, ByteVec(second->bytes.begin(), second->bytes.begin() + second->length));
 }
 
 TEST(FrameAssembler, ResetLeavesTheFrame) {
@@ -255,4 +243,4 @@ TEST(FrameAssemblerProperty, ArbitraryBytesStayBoundedAndResynchronise) {
 }
 
 }  // namespace
-}  // namespace qm
+}  // namespace qm::test

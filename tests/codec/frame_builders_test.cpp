@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "link/frame_codec.h"
+#include "tests/common/test_support.h"
 
-namespace qm {
+namespace qm::test {
 namespace {
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
@@ -16,33 +17,27 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
     return out;
 }
 
-std::vector<uint8_t> Text(const std::string& s) {
-    return {s.begin(), s.end()};
-}
-
 std::vector<uint8_t> Of(const Frame& f) {
     return {f.bytes.begin(), f.bytes.begin() + f.length};
 }
 
-TEST(FrameChecksum, WorkedValues) {
-    EXPECT_EQ(FrameChecksum(nullptr, 0), 1);
-    const auto small = Bytes({0x01, 0x02, 0x03});
-    EXPECT_EQ(FrameChecksum(small.data(), small.size()), 0x07);
-    const auto abc = Text("abc");
-    EXPECT_EQ(FrameChecksum(abc.data(), abc.size()), 0x27);
-}
-
-TEST(FrameChecksum, FoldsAfterEveryByteNotOnceAtTheEnd) {
-    // 1 + 0x80 = 129 folds to 1, then + 0x7F = 128. Summing first and
-    // folding once would give 256 mod 256 = 0 instead.
-    const auto p = Bytes({0x80, 0x7F});
-    EXPECT_EQ(FrameChecksum(p.data(), p.size()), 0x80);
-}
-
-TEST(FrameChecksum, CanBeTheStartMarker) {
-    // s = 128 after 0x7F, then 0x80 makes 256 = 0.
-    const auto p = Bytes({0x7F, 0x80});
-    EXPECT_EQ(FrameChecksum(p.data(), p.size()), 0x00);
+TEST(FrameChecksum, WorkedValuesAndEdges) {
+    const struct {
+        std::vector<uint8_t> bytes;
+        uint8_t sum;
+    } cases[] = {
+        {{}, 1},
+        {Bytes({0x01, 0x02, 0x03}), 0x07},
+        {Text("abc"), 0x27},
+        // 1 + 0x80 = 129 folds to 1, then + 0x7F = 128: it folds after every
+        // byte. Summing first and folding once would give 256 mod 256 = 0.
+        {Bytes({0x80, 0x7F}), 0x80},
+        // s = 128 after 0x7F, then 0x80 makes 256 = 0: the start marker.
+        {Bytes({0x7F, 0x80}), 0x00},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FrameChecksum(c.bytes.data(), c.bytes.size()), c.sum)
+            << ::testing::PrintToString(c.bytes);
 }
 
 TEST(FrameChecksum, NeverExceeds128) {
@@ -237,4 +232,4 @@ TEST(DownloadFrame, RefusesWhatCannotBeSent) {
 }
 
 }  // namespace
-}  // namespace qm
+}  // namespace qm::test

@@ -7,7 +7,7 @@
 
 #include "link/frame_codec.h"
 
-namespace qm {
+namespace qm::test {
 namespace {
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
@@ -49,13 +49,11 @@ TEST(DataFrameReader, WorkedExampleFromTheLine) {
     auto badSum = frame;
     badSum[11] = 0x28;
     EXPECT_FALSE(DataChecksumOk(badSum));
-}
-
-TEST(DataFrameReader, ChecksumIgnoresTheComplements) {
     // Only the checksum judges a data frame; the header is not part of it.
-    auto frame =
-        Bytes({0x00, 0x03, 0x11, 0x1C, 0x77, 0x05, 0x01, 0x01, 0x61, 0x62, 0x63, 0x29, 0xFF});
-    EXPECT_TRUE(DataChecksumOk(frame));
+    auto header = frame;
+    header[2] = 0x11;
+    header[4] = 0x77;
+    EXPECT_TRUE(DataChecksumOk(header));
 }
 
 TEST(DataFrameReader, EmptyPayloadTenByteFrame) {
@@ -164,4 +162,4 @@ TEST(ClockStamp, AlwaysThirteenDigits) {
 }
 
 }  // namespace
-}  // namespace qm
+}  // namespace qm::test

@@ -3,12 +3,20 @@
 // asked for, a runtime folder named by $QM_RUNTIME_DIR.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "platform/window_message.h"
+#include "service/qmsdk.h"
 #include "tests/common/test_support.h"
 
 namespace qm::test {
@@ -61,6 +69,49 @@ class TestSite {
     std::string home_, cwd_;
     std::optional<ScopedEnv> homeEnv_, runtimeEnv_;
     std::optional<ScopedCwd> cwdGuard_;
+};
+
+// A site in the program folder with its runtime folder made and TXT/Swap
+// ready, and a window at kWindow that receives what the code under test
+// posts; the link is stopped at the end.
+class WindowSiteTest : public ::testing::Test {
+  protected:
+    static constexpr WindowHandle kWindow = 4242;
+
+    void SetUp() override {
+        home_ = std::make_unique<TestSite>(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kMade);
+        std::filesystem::create_directories(*home_ / "TXT/Swap");
+        int err = 0;
+        window_ = MessageWindow::Create(kWindow, &err);
+        ASSERT_TRUE(window_) << "window: " << std::strerror(err);
+    }
+
+    void TearDown() override {
+        SDKDeInit();
+        window_.reset();
+        home_.reset();
+    }
+
+    // A station entry as the link is started with.
+    static _DEVINFO Station(uint8_t hostId, const std::string& port,
+                            const std::vector<uint8_t>& dcbs) {
+        _DEVINFO d{};
+        d.hostId = hostId;
+        std::memcpy(d.portName, port.data(), std::min(port.size(), sizeof d.portName));
+        d.dcbCount = static_cast<uint8_t>(dcbs.size());
+        std::copy(dcbs.begin(), dcbs.end(), d.dcbIds);
+        return d;
+    }
+    // Starts the link with the window receiving its notices.
+    static int Init(std::vector<_DEVINFO>& stations) {
+        return SDKInit(reinterpret_cast<void*>(uintptr_t{kWindow}), stations.data(),
+                       static_cast<uint32_t>(stations.size()));
+    }
+
+    std::string Txt(const std::string& name) const { return *home_ / ("TXT/" + name); }
+
+    std::unique_ptr<TestSite> home_;
+    std::unique_ptr<MessageWindow> window_;
 };
 
 }  // namespace qm::test

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -92,6 +93,11 @@ class ScopedCwd {
   private:
     std::filesystem::path old_;
 };
+
+// The bytes of a text.
+inline std::vector<uint8_t> Text(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 // Writes bytes as the whole file, into a folder that must already be there:
 // a test that writes into a folder the code under test should have made

@@ -132,14 +132,5 @@ TEST_F(TerminalFault, DamagedEchoesAreWrongInTheWayAsked) {
     EXPECT_EQ(Exchange(frame), frame);
 }
 
-TEST_F(TerminalFault, RepeatedLastFragmentGoesTwiceInARow) {
-    t12_.RepeatFragment(1);
-    ASSERT_TRUE(t12_.QueueRequest(0x0D, Bytes{'o', 'n', 'e'}));
-    ASSERT_TRUE(line_.Write(BeaconFrame(kDcb)));
-    const Bytes expected = DataFrame(kDcb, 0x0D, 1, 1, Bytes{'o', 'n', 'e'});
-    EXPECT_EQ(line_.ReadFrame(), expected);
-    EXPECT_EQ(line_.ReadFrame(), expected);
-}
-
 }  // namespace
 }  // namespace qm::devsim

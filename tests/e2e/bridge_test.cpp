@@ -12,8 +12,7 @@ TEST_F(EndToEnd, ARequestBecomesARequestFileAndTheReplyReachesTheTerminal) {
     auto notice = NextNotice(5000);
     ASSERT_TRUE(notice);
     EXPECT_EQ(*notice, 1);
-    EXPECT_EQ(ReadFile(Txt("T1.txt")),
-              "KT   007\r\n0012 04 00004 0000001 20000001\r\n");
+    EXPECT_EQ(ReadFile(Txt("T1.txt")), "KT   007\r\n0012 04 00004 0000001 20000001\r\n");
 
     WriteFile(Txt("R1.txt"), "KT   007\r\nOK TABLE 12\r\n");
     ASSERT_TRUE(Notify(1));
@@ -35,8 +34,8 @@ TEST_F(EndToEnd, AReplyToAnEarlierRequestIsRefused) {
     // The back-end answers the first request only now.
     WriteFile(Txt("R1.txt"), "KT   007\r\nOK\r\n");
     ASSERT_TRUE(Notify(1));
-    ASSERT_TRUE(WaitUntil([] { return CountLogLines("(HostID 001  DCBID 000)Send Error") == 1; },
-                          5000));
+    ASSERT_TRUE(
+        WaitUntil([] { return CountLogLines("(HostID 001  DCBID 000)Send Error") == 1; }, 5000));
     EXPECT_EQ(CountLogLines("(HostID 001  DCBID 000)SDKGetRxFile Error"), 1);
     EXPECT_TRUE(Term("COM3", 7).Replies().empty());
 }
@@ -61,23 +60,6 @@ TEST_F(EndToEnd, AShortMessageFromTheBackEndReachesItsTerminal) {
     ASSERT_TRUE(sim_->WaitFor([&] { return !t8.ShortMessages().empty(); }, 5000));
     EXPECT_EQ(t8.ShortMessages()[0].payload, Text("004TABLE 5 READY"));
     EXPECT_FALSE(Exists(Txt("DX.txt")));
-}
-
-TEST_F(EndToEnd, ANoticeWithoutMeaningIsLoggedOnce) {
-    StartManager();
-    ASSERT_TRUE(Notify(200));
-    ASSERT_TRUE(WaitUntil([] { return CountLogLines("Exception Message") >= 1; }, 5000));
-    EXPECT_EQ(CountLogLines("(HostID 200  DCBID 000)Exception Message"), 1);
-}
-
-TEST_F(EndToEnd, TheClockRequestIsAnsweredWithTheVenueTitle) {
-    StartManager();
-    devsim::Terminal& t7 = Term("COM3", 7);
-    t7.QueueClockRequest();
-    ASSERT_TRUE(sim_->WaitFor([&] { return !t7.Replies().empty(); }, 5000));
-    const Bytes d = t7.Replies()[0].data;
-    ASSERT_EQ(d.size(), 33u);
-    EXPECT_EQ(std::string(d.begin() + 13, d.end()), "     TEST HOUSE     ");
 }
 
 }  // namespace

@@ -21,24 +21,15 @@ namespace qm::test {
 
 using devsim::Bytes;
 
-inline Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public WindowSiteTest {
   protected:
-    static constexpr WindowHandle kBackEnd = 4242;
-
     void SetUp() override {
-        home_ = std::make_unique<TestSite>(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kMade);
+        WindowSiteTest::SetUp();
         headless_ = std::make_unique<ScopedEnv>("QM_HEADLESS", "1");
         WriteFile(*home_ / "QM.ini", "[CONFIG]\r\nDebugLevel=4\r\n");
         WriteFile(*home_ / "TXT/基站.TXT", "1 COM3\r\n2 COM4\r\n");
         WriteFile(*home_ / "TXT/点菜机.TXT", "7 1\r\n8 1\r\n12 2\r\n");
         WriteFile(*home_ / "TXT/BT.txt", "TEST HOUSE\r\n");
-        int err = 0;
-        backEnd_ = MessageWindow::Create(kBackEnd, &err);
-        ASSERT_TRUE(backEnd_);
         sim_ = std::make_unique<devsim::DeviceSimulator>(home_->path());
         for (auto [port, ids] :
              {std::pair<const char*, std::vector<uint8_t>>{"COM3", {7, 8}}, {"COM4", {12}}}) {
@@ -52,9 +43,8 @@ class EndToEnd : public ::testing::Test {
     void TearDown() override {
         managers_.clear();
         sim_.reset();
-        backEnd_.reset();
         headless_.reset();
-        home_.reset();
+        WindowSiteTest::TearDown();
     }
 
     static std::string ManagerPath() { return std::string(QM_BINARY_DIR) + "/app/qm"; }
@@ -63,7 +53,7 @@ class EndToEnd : public ::testing::Test {
     ChildProcess& StartManager() {
         managers_.push_back(std::make_unique<ChildProcess>());
         ChildProcess& m = *managers_.back();
-        EXPECT_TRUE(m.Start(ManagerPath(), {std::to_string(kBackEnd)}, home_->path()));
+        EXPECT_TRUE(m.Start(ManagerPath(), {std::to_string(kWindow)}, home_->path()));
         auto notice = NextNotice(10000);
         EXPECT_TRUE(notice);
         if (notice)
@@ -77,7 +67,7 @@ class EndToEnd : public ::testing::Test {
         WindowMessage m;
         for (;;) {
             const int64_t left = std::max<int64_t>(0, end - MonotonicMs());
-            if (!backEnd_->GetMessage(&m, static_cast<uint32_t>(left)))
+            if (!window_->GetMessage(&m, static_cast<uint32_t>(left)))
                 return std::nullopt;
             if (m.message == WM_POS_NOTICE)
                 return m.lParam;
@@ -90,11 +80,7 @@ class EndToEnd : public ::testing::Test {
         return sim_->FindStation(port)->AddTerminal(id);
     }
 
-    std::string Txt(const std::string& name) const { return *home_ / ("TXT/" + name); }
-
-    std::unique_ptr<TestSite> home_;
     std::unique_ptr<ScopedEnv> headless_;
-    std::unique_ptr<MessageWindow> backEnd_;
     std::unique_ptr<devsim::DeviceSimulator> sim_;
     std::vector<std::unique_ptr<ChildProcess>> managers_;
     WindowHandle managerWindow_ = 0;

@@ -32,7 +32,8 @@ int OpenFifoForWriting(const std::string& path, uint32_t timeoutMs) {
 }
 
 TEST_F(EndToEnd, WithoutAValidHandleTheManagerEndsAtOnceSilently) {
-    for (std::vector<std::string> args : {std::vector<std::string>{}, {"abc"}, {"0"}, {" x12"}}) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{}, {"abc"}, {"0"}, {" x12"}, {"--help"}, {"--version"}}) {
         ChildProcess m;
         ASSERT_TRUE(m.Start(ManagerPath(), args, home_->path()));
         ASSERT_TRUE(m.Wait(3000));
@@ -44,27 +45,6 @@ TEST_F(EndToEnd, WithoutAValidHandleTheManagerEndsAtOnceSilently) {
     EXPECT_EQ(sim_->FindStation("COM4")->Counters().portOpens, 0u);
 }
 
-TEST_F(EndToEnd, HelpAndVersionPrintAndEnd) {
-    for (const char* arg : {"--help", "--version"}) {
-        ChildProcess m;
-        ASSERT_TRUE(m.Start(ManagerPath(), {arg}, home_->path()));
-        ASSERT_TRUE(m.Wait(3000));
-        EXPECT_EQ(m.ExitCode(), 0);
-    }
-}
-
-TEST_F(EndToEnd, TheNamedEventClosesTheManager) {
-    ChildProcess& m = StartManager();
-    ASSERT_TRUE(sim_->WaitFor([&] { return sim_->FrameCount() > 4; }, 5000));
-    ChildProcess post;
-    ASSERT_TRUE(post.Start(std::string(QM_BINARY_DIR) + "/tools/qm-post",
-                           {"--set-event", "__QM_MUTEXT"}, home_->path()));
-    ASSERT_TRUE(post.Wait(3000));
-    ASSERT_TRUE(m.Wait(5000)) << "the manager must close on the named event";
-    EXPECT_EQ(m.ExitCode(), 0);
-    EXPECT_EQ(CountLogLines("(HostID 255  DCBID 255)OnClose"), 1);
-}
-
 // The station file is a FIFO, so start-up waits in it for the test: the set
 // falls between the binding of the event (before start-up) and its end.
 TEST_F(EndToEnd, ACloseAskedForDuringStartUpClosesTheManagerOnceStarted) {
@@ -72,7 +52,7 @@ TEST_F(EndToEnd, ACloseAskedForDuringStartUpClosesTheManagerOnceStarted) {
     ASSERT_EQ(unlink(stations.c_str()), 0);
     ASSERT_EQ(mkfifo(stations.c_str(), 0600), 0);
     ChildProcess m;
-    ASSERT_TRUE(m.Start(ManagerPath(), {std::to_string(kBackEnd)}, home_->path()));
+    ASSERT_TRUE(m.Start(ManagerPath(), {std::to_string(kWindow)}, home_->path()));
     const int fifo = OpenFifoForWriting(stations, 10000);
     ASSERT_GE(fifo, 0) << "the manager never read its station file";
     EXPECT_TRUE(SetNamedEvent("__QM_MUTEXT"));
@@ -90,7 +70,7 @@ TEST_F(EndToEnd, ACloseAskedForDuringStartUpClosesTheManagerOnceStarted) {
 TEST_F(EndToEnd, AClosedOutputPipeNeverEndsTheManager) {
     WriteFile(Txt("基站.TXT"), "1 COM3\r\n2 NONE\r\n");
     ChildProcess m;
-    ASSERT_TRUE(m.Start(ManagerPath(), {std::to_string(kBackEnd)}, home_->path(),
+    ASSERT_TRUE(m.Start(ManagerPath(), {std::to_string(kWindow)}, home_->path(),
                         ChildProcess::Capture::kClosedPipe));
     const auto window = NextNotice(10000);
     ASSERT_TRUE(window) << "the manager died at start, status " << m.WaitExit(0);

@@ -33,23 +33,9 @@ TEST_F(Beacons, ARequestKeepsTheBeaconUntilItsReplyHasGoneOut) {
     ASSERT_TRUE(req);
     const size_t framesAtNotice = FromManager("COM3").size();
     // Without a reply the beacon waits on terminal 2 (up to BeaconTimeout).
-    EXPECT_FALSE(sim_->WaitFor(
-        [&] {
-            auto f = FromManager("COM3");
-            for (size_t i = framesAtNotice; i < f.size(); ++i)
-                if (IsBeacon(f[i], 3)) return true;
-            return false;
-        },
-        600));
+    EXPECT_FALSE(sim_->WaitFor([&] { return BeaconSince("COM3", framesAtNotice, 3); }, 600));
     ASSERT_EQ(SDKSendData(2, 1, 0x0D, Text("OK").data(), 2), 1);
-    EXPECT_TRUE(sim_->WaitFor(
-        [&] {
-            auto f = FromManager("COM3");
-            for (size_t i = framesAtNotice; i < f.size(); ++i)
-                if (IsBeacon(f[i], 3)) return true;
-            return false;
-        },
-        1000));
+    EXPECT_TRUE(sim_->WaitFor([&] { return BeaconSince("COM3", framesAtNotice, 3); }, 1000));
 }
 
 TEST_F(Beacons, HoldKeepsPollingATerminalSendingFragmentsOneBeaconAtATime) {
@@ -74,8 +60,10 @@ TEST_F(Beacons, HoldKeepsPollingATerminalSendingFragmentsOneBeaconAtATime) {
     ASSERT_GE(firstFragmentUs, 0);
     int beaconsTo2 = 0;
     for (auto& f : Records("COM3", Direction::kFromManager)) {
-        if (f.timeUs < firstFragmentUs || f.timeUs > noticeUs) continue;
-        if (IsBeacon(f.bytes, 2)) ++beaconsTo2;
+        if (f.timeUs < firstFragmentUs || f.timeUs > noticeUs)
+            continue;
+        if (IsBeacon(f.bytes, 2))
+            ++beaconsTo2;
         EXPECT_FALSE(IsBeacon(f.bytes, 1) || IsBeacon(f.bytes, 3));
     }
     EXPECT_GE(beaconsTo2, 2);
@@ -90,24 +78,19 @@ TEST_F(Beacons, HoldEndsAfterTenRoundsWhenTheTerminalFallsSilent) {
     ASSERT_TRUE(sim_->WaitFor(
         [&] {
             for (auto& f : Records("COM3", Direction::kToManager))
-                if (f.bytes.size() >= 10) return true;
+                if (f.bytes.size() >= 10)
+                    return true;
             return false;
         },
         2000));
     t1.SetSilent(true);
     const size_t mark = FromManager("COM3").size();
-    ASSERT_TRUE(sim_->WaitFor(
-        [&] {
-            auto f = FromManager("COM3");
-            for (size_t i = mark; i < f.size(); ++i)
-                if (IsBeacon(f[i], 2)) return true;
-            return false;
-        },
-        4000));
+    ASSERT_TRUE(sim_->WaitFor([&] { return BeaconSince("COM3", mark, 2); }, 4000));
     auto f = FromManager("COM3");
     int held = 0;
     for (size_t i = mark; i < f.size() && !IsBeacon(f[i], 2); ++i)
-        if (IsBeacon(f[i], 1)) ++held;
+        if (IsBeacon(f[i], 1))
+            ++held;
     // The round of the fragment itself plus ten held rounds at most.
     EXPECT_GE(held, 9);
     EXPECT_LE(held, 11);

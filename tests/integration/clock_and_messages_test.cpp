@@ -62,14 +62,7 @@ TEST_F(ClockAndMessages, QueuedShortMessagesAreDeliveredOneByOne) {
     EXPECT_EQ(CurrentLink()->stations[0]->terminals[1]->pendingShortMessages.load(), 0u);
     // With nothing pending, plain beacons again.
     const size_t mark = FromManager("COM3").size();
-    ASSERT_TRUE(sim_->WaitFor(
-        [&] {
-            auto f = FromManager("COM3");
-            for (size_t i = mark; i < f.size(); ++i)
-                if (IsBeacon(f[i], 5)) return true;
-            return false;
-        },
-        2000));
+    ASSERT_TRUE(sim_->WaitFor([&] { return BeaconSince("COM3", mark, 5); }, 2000));
     EXPECT_EQ(t.ShortMessages().size(), 3u);
 }
 

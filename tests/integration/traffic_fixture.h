@@ -4,6 +4,7 @@
 // application window that receives the request notices.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -34,14 +35,10 @@ struct ReceivedRequest {
     Bytes data;
 };
 
-class TrafficFixture : public ::testing::Test {
+class TrafficFixture : public WindowSiteTest {
   protected:
     void SetUp() override {
-        home_ = std::make_unique<TestSite>(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kMade);
-        std::filesystem::create_directories(*home_ / "TXT/Swap");
-        int err = 0;
-        window_ = MessageWindow::Create(kWindow, &err);
-        ASSERT_TRUE(window_);
+        WindowSiteTest::SetUp();
         sim_ = std::make_unique<devsim::DeviceSimulator>(home_->path());
         SetDebugLevel(4);
         SDKSetParam(5, 3000, 100);
@@ -50,10 +47,9 @@ class TrafficFixture : public ::testing::Test {
     void TearDown() override {
         SDKDeInit();
         sim_.reset();
-        window_.reset();
         SDKSetParam(kDefaultRetryTimes, kDefaultBeaconTimeout, kDefaultBeaconInterval);
         SetDebugLevel(1);
-        home_.reset();
+        WindowSiteTest::TearDown();
     }
 
     // Starts the simulator and the link with one station per port, each
@@ -65,20 +61,11 @@ class TrafficFixture : public ::testing::Test {
         for (const auto& [port, dcbs] : stations) {
             devsim::Station& s = sim_->AddStation(port);
             ASSERT_TRUE(s.Ok()) << s.Error();
-            _DEVINFO d{};
-            d.hostId = host++;
-            std::memcpy(d.portName, port.data(), std::min(port.size(), sizeof d.portName));
-            d.dcbCount = static_cast<uint8_t>(dcbs.size());
-            for (size_t i = 0; i < dcbs.size(); ++i) {
-                d.dcbIds[i] = dcbs[i];
-                s.AddTerminal(dcbs[i]);
-            }
-            entries.push_back(d);
+            for (uint8_t dcb : dcbs) s.AddTerminal(dcb);
+            entries.push_back(Station(host++, port, dcbs));
         }
         ASSERT_TRUE(sim_->Start()) << sim_->Error();
-        ASSERT_EQ(SDKInit(reinterpret_cast<void*>(uintptr_t{kWindow}), entries.data(),
-                          static_cast<uint32_t>(entries.size())),
-                  1);
+        ASSERT_EQ(Init(entries), 1);
     }
 
     devsim::Terminal& Term(const std::string& port, uint8_t dcbId) {
@@ -124,19 +111,18 @@ class TrafficFixture : public ::testing::Test {
         return f.size() == 6 && f[1] == id && f[3] == cmd;
     }
     static bool IsBeacon(const Bytes& f, uint8_t id) { return f.size() == 4 && f[1] == id; }
+    // Whether a beacon to terminal id went out on port after its first `mark` frames.
+    bool BeaconSince(const std::string& port, size_t mark, uint8_t id) const {
+        const auto f = FromManager(port);
+        return std::any_of(f.begin() + std::min(mark, f.size()), f.end(),
+                           [&](const Bytes& b) { return IsBeacon(b, id); });
+    }
     static bool IsData(const Bytes& f, uint8_t id) { return f.size() >= 10 && f[1] == id; }
 
     std::string Home(const std::string& rel) const { return *home_ / rel; }
 
-    static constexpr WindowHandle kWindow = 91;
-    std::unique_ptr<TestSite> home_;
-    std::unique_ptr<MessageWindow> window_;
     std::unique_ptr<devsim::DeviceSimulator> sim_;
 };
-
-inline Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
 
 inline Bytes Pattern(size_t n) {
     Bytes b(n);

@@ -10,7 +10,7 @@ namespace qm::test {
 namespace {
 
 class Transmit : public TrafficFixture {
-protected:
+  protected:
     // Starts one station with terminal 7 and has it ask something, so that a
     // reply is expected.
     void StartWithRequest() {
@@ -22,13 +22,14 @@ protected:
     std::vector<Bytes> DataTo(uint8_t id) {
         std::vector<Bytes> out;
         for (auto& f : FromManager("COM3"))
-            if (IsData(f, id)) out.push_back(f);
+            if (IsData(f, id))
+                out.push_back(f);
         return out;
     }
     std::string Spill() { return Home("TXT/Swap/Swap_07_01"); }
 };
 
-TEST_F(Transmit, FiftyBytesGoAsOneFrameWithoutASpillFile) {
+TEST_F(Transmit, FiftyBytesGoAsOneFrameAndFiftyOneFromASpillFile) {
     StartWithRequest();
     Bytes reply = Pattern(50);
     ASSERT_EQ(SDKSendData(7, 1, 0x1A, reply.data(), 50), 1);
@@ -42,20 +43,20 @@ TEST_F(Transmit, FiftyBytesGoAsOneFrameWithoutASpillFile) {
     auto replies = Term("COM3", 7).Replies();
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].data, reply);
-}
 
-TEST_F(Transmit, FiftyOneBytesAreSpilledAndSentAsTwoFragments) {
-    StartWithRequest();
-    Bytes reply = Pattern(51);
+    // 51 bytes are spilled to a file and sent as two fragments.
+    Term("COM3", 7).QueueRequest(0x1A, Text("0002"));
+    ASSERT_TRUE(NextRequest(3000));
+    reply = Pattern(51);
     ASSERT_EQ(SDKSendData(7, 1, 0x1A, reply.data(), 51), 1);
     EXPECT_EQ(ReadFile(Spill()), std::string(reply.begin(), reply.end()));
-    auto data = DataTo(7);
-    ASSERT_EQ(data.size(), 2u);
-    EXPECT_EQ(data[0][6], 2);
-    EXPECT_EQ(data[0][7], 1);
+    data = DataTo(7);
+    ASSERT_EQ(data.size(), 3u);
     EXPECT_EQ(data[1][6], 2);
-    EXPECT_EQ(data[1][7], 2);
-    EXPECT_EQ(data[1].size(), 11u);
+    EXPECT_EQ(data[1][7], 1);
+    EXPECT_EQ(data[2][6], 2);
+    EXPECT_EQ(data[2][7], 2);
+    EXPECT_EQ(data[2].size(), 11u);
 }
 
 TEST_F(Transmit, LongRepliesArePagedOnTheTerminalsRequest) {
@@ -175,7 +176,8 @@ TEST_F(Transmit, AnUnacknowledgedReplyIsSentRetryTimesThenFails) {
     auto data = Records("COM3", Direction::kFromManager);
     std::vector<int64_t> times;
     for (auto& f : data)
-        if (IsData(f.bytes, 7)) times.push_back(f.timeUs / 1000);
+        if (IsData(f.bytes, 7))
+            times.push_back(f.timeUs / 1000);
     ASSERT_EQ(times.size(), 5u);
     for (size_t i = 1; i < times.size(); ++i) {
         EXPECT_GE(times[i] - times[i - 1], 490);

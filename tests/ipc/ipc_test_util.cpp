@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace qmtest {
+namespace qm::test {
 namespace {
 
 sockaddr_un Address(const std::string& path) {
@@ -110,4 +110,4 @@ ino_t InodeOf(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-}  // namespace qmtest
+}  // namespace qm::test

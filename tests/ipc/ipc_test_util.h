@@ -14,7 +14,7 @@
 #include "tests/common/test_support.h"
 #include "tools/process/child_process.h"
 
-namespace qmtest {
+namespace qm::test {
 
 // Each test gets its own folder and points $QM_RUNTIME_DIR at <folder>/rt
 // (not yet created), so tests never meet each other's sockets; what the test
@@ -57,4 +57,4 @@ int SendRawAsAnotherUser(const std::string& path, const void* data, size_t size)
 // Inode of path, 0 when it does not exist.
 ino_t InodeOf(const std::string& path);
 
-}  // namespace qmtest
+}  // namespace qm::test

@@ -5,9 +5,8 @@
 
 #include "tests/ipc/ipc_test_util.h"
 
+namespace qm::test {
 namespace {
-
-using qmtest::IpcTest;
 
 class QmPostTest : public IpcTest {};
 
@@ -18,7 +17,7 @@ bool OneLine(const std::string& text) {
 TEST_F(QmPostTest, HelpPrintsUsageAndSucceeds) {
     std::string out;
     std::string err;
-    EXPECT_EQ(qmtest::RunQmPost({"--help"}, &err, &out), 0);
+    EXPECT_EQ(qm::test::RunQmPost({"--help"}, &err, &out), 0);
     EXPECT_NE(out.find("qm-post HANDLE MESSAGE WPARAM LPARAM"), std::string::npos) << out;
     EXPECT_NE(out.find("--set-event NAME"), std::string::npos) << out;
     EXPECT_EQ(err, "");
@@ -45,16 +44,17 @@ TEST_F(QmPostTest, BadArgumentsFailWithOneLine) {
         std::string err;
         std::string joined;
         for (const auto& a : args) joined += "'" + a + "' ";
-        EXPECT_EQ(qmtest::RunQmPost(args, &err), 1) << joined;
+        EXPECT_EQ(qm::test::RunQmPost(args, &err), 1) << joined;
         EXPECT_TRUE(OneLine(err)) << joined << "-> " << err;
     }
 }
 
 TEST_F(QmPostTest, APostToNoWindowFailsWithOneLine) {
     std::string err;
-    EXPECT_EQ(qmtest::RunQmPost({"4300", "1280", "0", "1"}, &err), 1);
+    EXPECT_EQ(qm::test::RunQmPost({"4300", "1280", "0", "1"}, &err), 1);
     EXPECT_TRUE(OneLine(err)) << err;
     EXPECT_NE(err.find("no window 4300"), std::string::npos) << err;
 }
 
 }  // namespace
+}  // namespace qm::test

@@ -15,9 +15,8 @@
 #include "platform/window_message.h"
 #include "tests/ipc/ipc_test_util.h"
 
+namespace qm::test {
 namespace {
-
-using qmtest::IpcTest;
 
 mode_t ModeOf(const std::string& path) {
     struct stat st {};
@@ -136,3 +135,4 @@ TEST_F(RuntimeDirTest, WindowsAndEventsRefuseAnOpenFolder) {
 }
 
 }  // namespace
+}  // namespace qm::test

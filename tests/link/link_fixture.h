@@ -35,24 +35,18 @@ struct TestPort {
     int master = -1;
 };
 
-class LinkFixture : public ::testing::Test {
+class LinkFixture : public WindowSiteTest {
   protected:
     void SetUp() override {
-        home_ = std::make_unique<TestSite>(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kMade);
-        std::filesystem::create_directories(*home_ / "TXT/Swap");
+        WindowSiteTest::SetUp();
         std::filesystem::create_directories(*home_ / "ports");
-        int err = 0;
-        window_ = MessageWindow::Create(kWindow, &err);
-        ASSERT_TRUE(window_) << "window: " << std::strerror(err);
     }
 
     void TearDown() override {
-        SDKDeInit();
+        WindowSiteTest::TearDown();
         for (auto& p : ports_)
             if (p.master >= 0)
                 close(p.master);
-        window_.reset();
-        home_.reset();
     }
 
     // A pseudo-terminal linked as <home>/ports/<name>; the test keeps the
@@ -74,20 +68,6 @@ class LinkFixture : public ::testing::Test {
         std::filesystem::create_symlink(p.slavePath, *home_ / ("ports/" + name));
         ports_.push_back(p);
         return ports_.back();
-    }
-
-    static _DEVINFO Station(uint8_t hostId, const char* port, std::vector<uint8_t> dcbs) {
-        _DEVINFO d{};
-        d.hostId = hostId;
-        std::memcpy(d.portName, port, std::min(std::strlen(port), sizeof d.portName));
-        d.dcbCount = static_cast<uint8_t>(dcbs.size());
-        for (size_t i = 0; i < dcbs.size(); ++i) d.dcbIds[i] = dcbs[i];
-        return d;
-    }
-
-    int Init(std::vector<_DEVINFO>& stations) {
-        return SDKInit(reinterpret_cast<void*>(static_cast<uintptr_t>(kWindow)), stations.data(),
-                       static_cast<uint32_t>(stations.size()));
     }
 
     // Reads from a master until the bytes contain `want` or time runs out.
@@ -114,9 +94,6 @@ class LinkFixture : public ::testing::Test {
         return false;
     }
 
-    static constexpr WindowHandle kWindow = 77;
-    std::unique_ptr<TestSite> home_;
-    std::unique_ptr<MessageWindow> window_;
     std::deque<TestPort> ports_;
     std::vector<int> slaves_;
 

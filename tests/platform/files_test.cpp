@@ -10,13 +10,8 @@
 
 #include "tests/common/test_support.h"
 
-namespace qm {
+namespace qm::test {
 namespace {
-
-using test::ReadBytes;
-using test::ScopedEnv;
-using test::TempDir;
-using test::WriteBytes;
 
 class FilesTest : public ::testing::Test {
   protected:
@@ -139,38 +134,24 @@ TEST_F(FilesTest, FindFileIgnoringCase) {
     EXPECT_EQ("", FindFileIgnoringCase(dir_ / "missing", "BT.txt"));
 }
 
-TEST_F(FilesTest, ProgramDirFollowsQmHome) {
-    {
-        ScopedEnv home("QM_HOME", "/opt/qm/");
-        EXPECT_EQ("/opt/qm", ProgramDir());
-    }
-    {
-        ScopedEnv home("QM_HOME", "/opt/qm");
-        EXPECT_EQ("/opt/qm", ProgramDir());
-    }
-    {
-        ScopedEnv home("QM_HOME", "/");
-        EXPECT_EQ("/", ProgramDir());
-    }
-}
-
-TEST_F(FilesTest, ProgramDirIsTheExecutablesFolderWithoutQmHome) {
+// $QM_HOME without its trailing slash; unset or empty, the executable's folder.
+TEST_F(FilesTest, ProgramDirFollowsQmHomeElseTheExecutable) {
     char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     ASSERT_GT(n, 0);
-    std::string path(exe, static_cast<size_t>(n));
-    std::string expected = path.substr(0, path.rfind('/'));
-
-    {
-        ScopedEnv home("QM_HOME", nullptr);
-        EXPECT_EQ(expected, ProgramDir());
+    const std::string path(exe, static_cast<size_t>(n));
+    const std::string own = path.substr(0, path.rfind('/'));
+    const struct {
+        const char* home;
+        std::string dir;
+    } cases[] = {
+        {"/opt/qm/", "/opt/qm"}, {"/opt/qm", "/opt/qm"}, {"/", "/"}, {nullptr, own}, {"", own}};
+    for (const auto& c : cases) {
+        ScopedEnv home("QM_HOME", c.home);
+        EXPECT_EQ(c.dir, ProgramDir()) << (c.home ? c.home : "unset");
     }
-    {
-        ScopedEnv home("QM_HOME", "");
-        EXPECT_EQ(expected, ProgramDir());
-    }
-    EXPECT_NE('/', expected.back());
+    EXPECT_NE('/', own.back());
 }
 
 }  // namespace
-}  // namespace qm
+}  // namespace qm::test

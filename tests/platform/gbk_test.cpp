@@ -4,27 +4,25 @@
 
 #include <string>
 
-namespace qm {
+namespace qm::test {
 namespace {
 
-TEST(GbkTest, ChineseTakesTwoBytesACharacter) {
-    std::string gbk;
-    ASSERT_TRUE(Utf8ToGbk("用户", &gbk))
-        << "no GBK converter: glibc's gconv modules (package libc6) are missing";
-    EXPECT_EQ(std::string("\xD3\xC3\xBB\xA7"), gbk);
-    EXPECT_EQ(4u, GbkByteCount("用户"));
+// Chinese takes two bytes a character; ASCII is unchanged.
+TEST(GbkTest, ConvertsAndCounts) {
+    const struct {
+        std::string utf8, gbk;
+    } cases[] = {{"用户", "\xD3\xC3\xBB\xA7"},
+                 {"Admin 01\r\n", "Admin 01\r\n"},
+                 {"ab用户", "ab\xD3\xC3\xBB\xA7"},
+                 {"", ""}};
+    for (const auto& c : cases) {
+        std::string gbk;
+        ASSERT_TRUE(Utf8ToGbk(c.utf8, &gbk))
+            << "no GBK converter: glibc's gconv modules (package libc6) are missing";
+        EXPECT_EQ(c.gbk, gbk);
+        EXPECT_EQ(c.gbk.size(), GbkByteCount(c.utf8)) << c.utf8;
+    }
     EXPECT_EQ(6u, GbkByteCount("点菜机"));
-}
-
-TEST(GbkTest, AsciiIsUnchanged) {
-    std::string gbk;
-    ASSERT_TRUE(Utf8ToGbk("Admin 01\r\n", &gbk));
-    EXPECT_EQ("Admin 01\r\n", gbk);
-    EXPECT_EQ(10u, GbkByteCount("Admin 01\r\n"));
-    EXPECT_EQ(6u, GbkByteCount("ab用户"));
-    EXPECT_TRUE(Utf8ToGbk("", &gbk));
-    EXPECT_EQ("", gbk);
-    EXPECT_EQ(0u, GbkByteCount(""));
 }
 
 TEST(GbkTest, LongTextConvertsWhole) {
@@ -46,4 +44,4 @@ TEST(GbkTest, TextWithoutGbkFormIsRefused) {
 }
 
 }  // namespace
-}  // namespace qm
+}  // namespace qm::test

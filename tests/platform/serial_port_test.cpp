@@ -20,11 +20,8 @@
 #include "platform/event.h"
 #include "tests/common/test_support.h"
 
-namespace qm {
+namespace qm::test {
 namespace {
-
-using test::TempDir;
-using test::WriteBytes;
 
 constexpr uint32_t kPatienceMs = 10000;
 
@@ -178,19 +175,15 @@ TEST_F(SerialPortTest, BytesTravelBothWaysUntouched) {
     EXPECT_FALSE(port->HungUp());
 }
 
-TEST_F(SerialPortTest, ReadWithNothingThereIsZeroNotHangUp) {
+TEST_F(SerialPortTest, InputQueuedCountsAndPurgeDiscards) {
     auto port = OpenCom3();
     ASSERT_TRUE(port);
     uint8_t buf[16];
+    // Nothing there is zero, not a hang-up.
     EXPECT_EQ(0, port->Read(buf, sizeof buf));
     EXPECT_FALSE(port->HungUp());
     EXPECT_EQ(0, port->InputQueued());
     EXPECT_EQ(0, port->Read(buf, 0));
-}
-
-TEST_F(SerialPortTest, InputQueuedCountsAndPurgeDiscards) {
-    auto port = OpenCom3();
-    ASSERT_TRUE(port);
     const uint8_t frame[] = {0x00, 0x05, 0xFA, 0x01, 0xFE, 0xFF};
     ASSERT_EQ(6, write(master_, frame, sizeof frame));
     // One write at the master reaches the line discipline in one piece.
@@ -199,7 +192,6 @@ TEST_F(SerialPortTest, InputQueuedCountsAndPurgeDiscards) {
 
     port->Purge();
     EXPECT_EQ(0, port->InputQueued());
-    uint8_t buf[16];
     EXPECT_EQ(0, port->Read(buf, sizeof buf));
 }
 
@@ -307,47 +299,43 @@ class ResolvePortPathTest : public ::testing::Test {
     TempDir home_;
 };
 
-TEST_F(ResolvePortPathTest, PortsFolderEntryComesFirst) {
+TEST_F(ResolvePortPathTest, PortsFolderEntryFirstThenComNumbersElseNotFound) {
     ASSERT_EQ(0, symlink("/dev/null", (home_ / "ports/COM3").c_str()));
-    int err = -1;
-    EXPECT_EQ(home_ / "ports/COM3", Resolve("COM3", &err));
-    EXPECT_EQ(0, err);
-    // Entry names are exact: a differently cased name is not the entry.
-    EXPECT_EQ("/dev/ttyS2", Resolve("com3", &err));
-    // Any name may be mapped, not only COM<n>.
-    ASSERT_EQ(0, symlink("/dev/null", (home_ / "ports/BASE1").c_str()));
-    EXPECT_EQ(home_ / "ports/BASE1", Resolve("BASE1", &err));
-}
-
-TEST_F(ResolvePortPathTest, ComNumbersNameTheBuiltInPorts) {
-    int err = -1;
-    EXPECT_EQ("/dev/ttyS0", Resolve("COM1", &err));
-    EXPECT_EQ(0, err);
-    EXPECT_EQ("/dev/ttyS8", Resolve("CoM9", &err));
-    EXPECT_EQ("/dev/ttyS9", Resolve("com10", &err));
-    EXPECT_EQ("/dev/ttyS255", Resolve("COM256", &err));
-}
-
-TEST_F(ResolvePortPathTest, OtherNamesAreNotFound) {
-    for (const char* name :
-         {"", "COM", "COM0", "COM01", "COM1A", "COMX", "LPT1", " COM1", "COM-1"}) {
-        int err = 0;
-        EXPECT_EQ("", Resolve(name, &err)) << name;
-        EXPECT_EQ(ENOENT, err) << name;
+    ASSERT_EQ(0, symlink("/dev/null", (home_ / "ports/BASE1").c_str()));  // any name may be mapped
+    ASSERT_TRUE(WriteBytes(home_ / "QM", "x"));
+    const struct {
+        const char* name;
+        std::string path;  // "" : not found
+    } cases[] = {
+        {"COM3", home_ / "ports/COM3"},
+        {"BASE1", home_ / "ports/BASE1"},
+        {"com3", "/dev/ttyS2"},  // entry names are exact
+        {"COM1", "/dev/ttyS0"},
+        {"CoM9", "/dev/ttyS8"},
+        {"com10", "/dev/ttyS9"},
+        {"COM256", "/dev/ttyS255"},
+        {"", ""},
+        {"COM", ""},
+        {"COM0", ""},
+        {"COM01", ""},
+        {"COM1A", ""},
+        {"COMX", ""},
+        {"LPT1", ""},
+        {" COM1", ""},
+        {"COM-1", ""},
+        {"../QM", ""},
+        {"..", ""},
+        {".", ""},
+    };
+    for (const auto& c : cases) {
+        int err = -1;
+        EXPECT_EQ(c.path, Resolve(c.name, &err)) << c.name;
+        EXPECT_EQ(c.path.empty() ? ENOENT : 0, err) << c.name;
     }
     int err = 0;
     EXPECT_EQ("", ResolvePortPath(nullptr, home_.path(), &err));
     EXPECT_EQ(ENOENT, err);
     EXPECT_EQ("", ResolvePortPath("LPT1", home_.path(), nullptr));
-}
-
-TEST_F(ResolvePortPathTest, NameNeverLeavesThePortsFolder) {
-    ASSERT_TRUE(WriteBytes(home_ / "QM", "x"));
-    int err = 0;
-    EXPECT_EQ("", Resolve("../QM", &err));
-    EXPECT_EQ(ENOENT, err);
-    EXPECT_EQ("", Resolve("..", &err));
-    EXPECT_EQ("", Resolve(".", &err));
 }
 
 TEST_F(ResolvePortPathTest, SixByteNameWithoutNul) {
@@ -366,4 +354,4 @@ TEST_F(ResolvePortPathTest, SixByteNameWithoutNul) {
 }
 
 }  // namespace
-}  // namespace qm
+}  // namespace qm::test

@@ -9,12 +9,10 @@
 #include <vector>
 
 #include "service/request_files.h"
+#include "tests/common/test_support.h"
 
+namespace qm::test {
 namespace {
-
-std::vector<uint8_t> Bytes(const std::string& s) {
-    return {s.begin(), s.end()};
-}
 
 // The request file's body for a record, "" when refused.
 std::string Body(uint8_t code, const std::vector<uint8_t>& data) {
@@ -24,34 +22,30 @@ std::string Body(uint8_t code, const std::vector<uint8_t>& data) {
     return out;
 }
 
-TEST(GenericConverter, FullRecordGivesEveryField) {
-    EXPECT_EQ(Body(13, Bytes("01234567890123456789012345")), "0123 45 67890 1234567 89012345\r\n");
-    EXPECT_EQ(Body(13, Bytes("01234567890123456789012345")).size(), 32u);
-}
-
-TEST(GenericConverter, ShortRecordEndsInsideAField) {
-    EXPECT_EQ(Body(13, Bytes("0123456789")), "0123 45 6789\r\n");
-}
-
-TEST(GenericConverter, RecordEndingOnAFieldBoundaryHasNoTrailingBlank) {
-    EXPECT_EQ(Body(13, Bytes("0123")), "0123\r\n");
-    EXPECT_EQ(Body(13, Bytes("012345")), "0123 45\r\n");
-    EXPECT_EQ(Body(13, {}), "\r\n");
-}
-
-TEST(GenericConverter, BytesBeyondTheRecordAreDropped) {
-    EXPECT_EQ(Body(6, Bytes("ABCDEFGHI")), "ABCDEFG\r\n");
+TEST(GenericConverter, FieldsEndWithTheRecordAndBytesBeyondItAreDropped) {
+    const struct {
+        uint8_t code;
+        std::string record, line;
+    } cases[] = {
+        {13, "01234567890123456789012345", "0123 45 67890 1234567 89012345\r\n"},
+        {13, "0123456789", "0123 45 6789\r\n"},  // ends inside a field
+        {13, "0123", "0123\r\n"},                // on a boundary: no trailing blank
+        {13, "012345", "0123 45\r\n"},
+        {13, "", "\r\n"},
+        {6, "ABCDEFGHI", "ABCDEFG\r\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Body(c.code, Text(c.record)), c.line) << c.record;
 }
 
 TEST(GenericConverter, ZeroOrFfAnywhereRefusesTheRecord) {
-    std::vector<uint8_t> data = Bytes("0123456789012345678901");
+    std::vector<uint8_t> data = Text("0123456789012345678901");
     data[21] = 0xFF;
     EXPECT_EQ(Body(29, data), "<refused>");
     data[21] = '1';
     data[0] = 0x00;
     EXPECT_EQ(Body(29, data), "<refused>");
     // Even beyond the record's end.
-    std::vector<uint8_t> longer = Bytes("ABCDEFG");
+    std::vector<uint8_t> longer = Text("ABCDEFG");
     longer.push_back(0xFF);
     EXPECT_EQ(Body(6, longer), "<refused>");
     // Other high bytes (GBK text) pass through.
@@ -89,7 +83,7 @@ TEST(GenericConverter, EveryCodeCutsItsOwnWidths) {
     };
     for (const auto& c : cases) {
         for (uint8_t code : c.codes)
-            EXPECT_EQ(Body(code, Bytes(record)), c.line + "\r\n") << int{code};
+            EXPECT_EQ(Body(code, Text(record)), c.line + "\r\n") << int{code};
     }
 }
 
@@ -125,16 +119,14 @@ TEST(CodeTable, FindCodeByNameIgnoresCase) {
     EXPECT_EQ(qm::FindCodeByName("\0\0\0\0"), 255);  // empty entries match nothing
 }
 
+// Four bytes are a message reference, with no byte check; other lengths are
+// three and twenty.
 TEST(ShortMessageConverter, FourBytesAreAMessageReference) {
     EXPECT_EQ(Body(28, {0x31, 0x32, 0x33, 0x05}),
               std::string("\x31\x32\x33\x20\x30\x35\x0D\x0A", 8));
-    // No byte check in this form.
     EXPECT_EQ(Body(28, {0x31, 0x32, 0x33, 0x00}), "123 00\r\n");
-}
-
-TEST(ShortMessageConverter, OtherLengthsAreThreeAndTwenty) {
-    EXPECT_EQ(Body(28, Bytes("12345")), "123 45\r\n");
-    EXPECT_EQ(Body(28, Bytes("123")), "123\r\n");
+    EXPECT_EQ(Body(28, Text("12345")), "123 45\r\n");
+    EXPECT_EQ(Body(28, Text("123")), "123\r\n");
     EXPECT_EQ(Body(28, {0x31, 0x32, 0x33, 0x34, 0xFF}), "<refused>");
 }
 
@@ -144,7 +136,7 @@ std::vector<uint8_t> TwoBlockOrder() {
     std::string b1 = "IGNOREDITEM20003NOTE-HIJKLMN02Y" + std::string("\x0C\x05\x09", 3) + "FASTZ2";
     EXPECT_EQ(b0.size(), 40u);
     EXPECT_EQ(b1.size(), 40u);
-    return Bytes(b0 + b1);
+    return Text(b0 + b1);
 }
 
 TEST(RecordBlockConverter, OneLinePerBlockWithTheOrdersTable) {
@@ -175,11 +167,12 @@ TEST(RecordBlockConverter, LessThanOneBlockGivesHeaderOnly) {
 }
 
 TEST(RequestFileText, RefusedRecordLeavesTheHeaderAlone) {
-    std::vector<uint8_t> data = Bytes("0123456789012345678901");
+    std::vector<uint8_t> data = Text("0123456789012345678901");
     data[5] = 0xFF;
     EXPECT_EQ(qm::FormatRequestFile(7, 29, data), "DL   007\r\n");
-    EXPECT_EQ(qm::FormatRequestFile(255, 3, Bytes("anything")), "UNKN 255\r\n");
-    EXPECT_EQ(qm::FormatRequestFile(0, 5, Bytes("anything")), "KJ   000\r\n");
+    EXPECT_EQ(qm::FormatRequestFile(255, 3, Text("anything")), "UNKN 255\r\n");
+    EXPECT_EQ(qm::FormatRequestFile(0, 5, Text("anything")), "KJ   000\r\n");
 }
 
 }  // namespace
+}  // namespace qm::test

@@ -8,21 +8,19 @@
 
 #include "service/qmsdk.h"
 #include "service/request_files.h"
-#include "tests/service/service_test_fixture.h"
+#include "tests/common/site_test.h"
 
+namespace qm::test {
 namespace {
-
-using qm::test::WriteBytes;
-using qmtest::ServiceTest;
 
 constexpr uint8_t kUntouched = 0xEE;
 constexpr size_t kBuffer = 5000;
 constexpr size_t kGuard = 64;
 
-class ReplyFileTest : public ServiceTest {
+class ReplyFileTest : public SiteTest {
   protected:
     void SetUp() override {
-        ServiceTest::SetUp();
+        SiteTest::SetUp();
         buffer_.assign(kBuffer + kGuard, kUntouched);
     }
     // A request from the terminal, so that a reply can match it.
@@ -37,10 +35,6 @@ class ReplyFileTest : public ServiceTest {
         result_.code = 0x77;
         result_.dcbId = 0x77;
         return qm::ReadReplyFile(txt_, host, buffer_.data(), kBuffer, &result_);
-    }
-    std::string Data(size_t from, size_t n) const {
-        return std::string(buffer_.begin() + static_cast<long>(from),
-                           buffer_.begin() + static_cast<long>(from + n));
     }
     bool UntouchedFrom(size_t from, size_t to) const {
         for (size_t i = from; i < to; ++i)
@@ -119,17 +113,6 @@ TEST_F(ReplyFileTest, BodyLinesFillWhole20ByteSlots) {
     }
 }
 
-TEST_F(ReplyFileTest, OnlyTheLatestRequestCanBeAnswered) {
-    Request(1, 7, 13);
-    Request(2, 9, 13);
-    ASSERT_TRUE(WriteBytes(Txt("R1.txt"), "KT   007\r\nfirst\r\n"));
-    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "KT   009\r\nsecond\r\n"));
-    EXPECT_EQ(Read(1), 0);
-    ASSERT_EQ(Read(2), 1);
-    EXPECT_EQ(result_.dcbId, 9);
-    EXPECT_EQ(Data(0, 6), "second");
-}
-
 TEST_F(ReplyFileTest, ReplyStopsAtTheBufferEnd) {
     Request(2, 7, 13);
     std::string body;
@@ -157,3 +140,4 @@ TEST_F(ReplyFileTest, ExportedReaderFillsExactly5000Bytes) {
 }
 
 }  // namespace
+}  // namespace qm::test

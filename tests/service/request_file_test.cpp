@@ -12,22 +12,15 @@
 
 #include "service/qmsdk.h"
 #include "service/request_files.h"
-#include "tests/service/service_test_fixture.h"
+#include "tests/common/site_test.h"
 
+namespace qm::test {
 namespace {
 
-using qm::test::ReadBytes;
-using qm::test::WriteBytes;
-using qmtest::ServiceTest;
-
-std::vector<uint8_t> Bytes(const std::string& s) {
-    return {s.begin(), s.end()};
-}
-
-class RequestFileTest : public ServiceTest {
+class RequestFileTest : public SiteTest {
   protected:
     bool Write(uint8_t host, uint8_t dcb, uint8_t code, const std::string& data) {
-        return qm::WriteRequestFile(txt_, backEnd_, host, dcb, code, Bytes(data));
+        return qm::WriteRequestFile(txt_, backEnd_, host, dcb, code, Text(data));
     }
     long FilesInTxt() const {
         const std::filesystem::directory_iterator all(txt_);
@@ -55,11 +48,6 @@ TEST_F(RequestFileTest, HeaderThenBodyThenNotice) {
     qm::LastRequest(&code, &dcb);
     EXPECT_EQ(code, 13);
     EXPECT_EQ(dcb, 7);
-}
-
-TEST_F(RequestFileTest, UnknownCodeIsFiledAsUnkn) {
-    ASSERT_TRUE(Write(2, 7, 3, "whatever"));
-    EXPECT_EQ(ReadBytes(Txt("T2.txt")), "UNKN 007\r\n");
 }
 
 TEST_F(RequestFileTest, RefusedRecordIsStillAnnounced) {
@@ -110,7 +98,8 @@ TEST_F(RequestFileTest, UnwritableFilePostsNothingAndKeepsTheMemory) {
 // disk: opening works, writing does not get far.
 template <class Fn>
 void WithFileSizeLimit(rlim_t bytes, Fn fn) {
-    struct sigaction ignore {}, old {};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old);
     rlimit saved{};
@@ -165,3 +154,4 @@ TEST_F(RequestFileTest, ExportedWriterUsesTheProgramFolder) {
 }
 
 }  // namespace
+}  // namespace qm::test

@@ -6,6 +6,7 @@
 #include "link/link_params.h"
 #include "service/qmsdk.h"
 
+namespace qm::test {
 namespace {
 
 std::string TitleAfter(std::string text, uint32_t length) {
@@ -55,3 +56,4 @@ TEST(Version, IsTheServiceVersion) {
 }
 
 }  // namespace
+}  // namespace qm::test
