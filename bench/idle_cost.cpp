@@ -341,7 +341,6 @@ struct BeaconCounter {
     }
 };
 
-
 void BM_IdleCostProgram(benchmark::State& state) {
     ProgramFolder home;
     if (!home.Ok()) {

@@ -12,8 +12,8 @@
 namespace qm {
 
 inline constexpr uint32_t kDefaultRetryTimes = 5;
-inline constexpr uint32_t kDefaultBeaconInterval = 100;   // ms of quiet that ends a dwell
-inline constexpr uint32_t kDefaultBeaconTimeout = 3000;   // ms to wait for an exchange
+inline constexpr uint32_t kDefaultBeaconInterval = 100;  // ms of quiet that ends a dwell
+inline constexpr uint32_t kDefaultBeaconTimeout = 3000;  // ms to wait for an exchange
 
 struct LinkParams {
     std::atomic<uint32_t> retryTimes{kDefaultRetryTimes};

@@ -13,7 +13,9 @@ int64_t MonotonicMs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-uint32_t TickCount() { return static_cast<uint32_t>(MonotonicMs()); }
+uint32_t TickCount() {
+    return static_cast<uint32_t>(MonotonicMs());
+}
 
 void SleepMs(uint32_t ms) {
     timespec req{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -27,7 +29,9 @@ void SetTimerSlackUs(uint32_t us) {
 
 Deadline::Deadline(int64_t timeoutMs) : end_(MonotonicMs() + timeoutMs) {}
 
-bool Deadline::Expired() const { return MonotonicMs() >= end_; }
+bool Deadline::Expired() const {
+    return MonotonicMs() >= end_;
+}
 
 int64_t Deadline::RemainingMs() const {
     int64_t left = end_ - MonotonicMs();

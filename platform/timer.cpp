@@ -8,7 +8,8 @@
 namespace qm {
 
 OneShotTimer::OneShotTimer(uint32_t ms) : fd_(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC)) {
-    if (fd_ < 0) std::abort();
+    if (fd_ < 0)
+        std::abort();
     itimerspec when{};
     // A zero value would disarm the timer; one nanosecond fires at once.
     when.it_value.tv_sec = ms / 1000;
@@ -16,6 +17,8 @@ OneShotTimer::OneShotTimer(uint32_t ms) : fd_(timerfd_create(CLOCK_MONOTONIC, TF
     timerfd_settime(fd_, 0, &when, nullptr);
 }
 
-OneShotTimer::~OneShotTimer() { close(fd_); }
+OneShotTimer::~OneShotTimer() {
+    close(fd_);
+}
 
 }  // namespace qm

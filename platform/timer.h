@@ -9,7 +9,7 @@
 namespace qm {
 
 class OneShotTimer final : public Waitable {
-public:
+  public:
     explicit OneShotTimer(uint32_t ms);
     ~OneShotTimer() override;
     OneShotTimer(const OneShotTimer&) = delete;
@@ -18,7 +18,7 @@ public:
     int WaitFd() const override { return fd_; }
     bool Acquire() const override { return true; }
 
-private:
+  private:
     int fd_;
 };
 

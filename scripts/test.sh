@@ -6,6 +6,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/bootstrap.sh"
 
+echo "== format"
+# The tree keeps the project's .clang-format; a change that does not fails here.
+(cd "$here" && git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror)
+
 run_ctest() {
     local dir=$1; shift
     (cd "$dir" && ctest --output-on-failure -j2 --timeout 180 "$@")

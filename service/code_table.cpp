@@ -64,18 +64,24 @@ const Table& TheTable() {
 
 }  // namespace
 
-const char* CodeName(uint8_t code) { return code < kCodeCount ? TheTable().entries[code].name : nullptr; }
+const char* CodeName(uint8_t code) {
+    return code < kCodeCount ? TheTable().entries[code].name : nullptr;
+}
 
 bool HasConverter(uint8_t code) {
-    if (code >= kCodeCount) return false;
+    if (code >= kCodeCount)
+        return false;
     return code == kCodeRecordBlock || code == kCodeShortMessage ||
            !TheTable().entries[code].widths.empty();
 }
 
 bool ConvertRequest(uint8_t code, std::span<const uint8_t> data, std::string* out) {
-    if (!HasConverter(code)) return false;
-    if (code == kCodeRecordBlock) return ConvertRecordBlocks(data, out);
-    if (code == kCodeShortMessage) return ConvertShortMessage(data, out);
+    if (!HasConverter(code))
+        return false;
+    if (code == kCodeRecordBlock)
+        return ConvertRecordBlocks(data, out);
+    if (code == kCodeShortMessage)
+        return ConvertShortMessage(data, out);
     return SplitFields(data, TheTable().entries[code].widths, out);
 }
 
@@ -83,12 +89,14 @@ uint8_t FindCodeByName(const char* four) {
     const auto& entries = TheTable().entries;
     for (size_t i = 0; i < kCodeCount; ++i) {
         const char* name = entries[i].name;
-        if (!name) continue;
+        if (!name)
+            continue;
         bool same = true;
         for (int c = 0; c < 4 && same; ++c)
             same = std::toupper(static_cast<unsigned char>(four[c])) ==
                    std::toupper(static_cast<unsigned char>(name[c]));
-        if (same) return static_cast<uint8_t>(i);
+        if (same)
+            return static_cast<uint8_t>(i);
     }
     return 255;
 }
@@ -102,8 +110,10 @@ bool SplitFields(std::span<const uint8_t> data, std::span<const uint8_t> widths,
         const size_t w = widths[i];
         const size_t take = std::min(w, remaining);
         out->append(reinterpret_cast<const char*>(data.data()) + in, take);
-        if (w >= remaining) break;
-        if (i + 1 < widths.size()) out->push_back(' ');
+        if (w >= remaining)
+            break;
+        if (i + 1 < widths.size())
+            out->push_back(' ');
         remaining -= w;
         in += take;
     }
@@ -150,9 +160,14 @@ bool ConvertRecordBlocks(std::span<const uint8_t> data, std::string* out) {
 
 bool ConvertShortMessage(std::span<const uint8_t> data, std::string* out) {
     if (data.size() == 4) {
-        const char line[8] = {static_cast<char>(data[0]), static_cast<char>(data[1]),
-                              static_cast<char>(data[2]), ' ', '0',
-                              static_cast<char>(data[3] + '0'), '\r', '\n'};
+        const char line[8] = {static_cast<char>(data[0]),
+                              static_cast<char>(data[1]),
+                              static_cast<char>(data[2]),
+                              ' ',
+                              '0',
+                              static_cast<char>(data[3] + '0'),
+                              '\r',
+                              '\n'};
         out->append(line, sizeof line);
         return true;
     }

@@ -9,11 +9,11 @@
 
 namespace qm {
 
-inline constexpr size_t kCodeCount = 255;  // numbers 0..254
-inline constexpr uint8_t kCodeClock = 5;           // "KJ  "
-inline constexpr uint8_t kCodeRecordBlock = 18;    // "DC  "
-inline constexpr uint8_t kCodeShortMessage = 28;   // "DX  "
-inline constexpr uint8_t kCodeLogon = 29;          // "DL  "
+inline constexpr size_t kCodeCount = 255;         // numbers 0..254
+inline constexpr uint8_t kCodeClock = 5;          // "KJ  "
+inline constexpr uint8_t kCodeRecordBlock = 18;   // "DC  "
+inline constexpr uint8_t kCodeShortMessage = 28;  // "DX  "
+inline constexpr uint8_t kCodeLogon = 29;         // "DL  "
 
 // "KT  " for 13; nullptr for a number without a code.
 const char* CodeName(uint8_t code);

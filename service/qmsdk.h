@@ -49,27 +49,27 @@ extern "C" {
 
 /* One configured base station. */
 typedef struct _DEVINFO {
-    uint8_t hostId;               /* 0..8; an entry above 8 is skipped by the link */
-    char portName[6];             /* "COM3"; NUL-terminated when shorter than 6 */
-    uint8_t dcbCount;             /* valid entries in dcbIds and dcbState */
-    uint8_t dcbIds[200];          /* the station's terminals, in file order */
-    int32_t dcbState[200];        /* 1 once the terminal's operator logged on */
+    uint8_t hostId;        /* 0..8; an entry above 8 is skipped by the link */
+    char portName[6];      /* "COM3"; NUL-terminated when shorter than 6 */
+    uint8_t dcbCount;      /* valid entries in dcbIds and dcbState */
+    uint8_t dcbIds[200];   /* the station's terminals, in file order */
+    int32_t dcbState[200]; /* 1 once the terminal's operator logged on */
 } _DEVINFO;
 
 /* What a download run is to do. */
 typedef struct _DCBSELPARAM {
-    int32_t fileFlags[11];        /* non-zero: send file i of the download list */
-    uint32_t dcbListCount;        /* entries used in dcbList, at most 200 */
-    uint8_t stationIndex;         /* position in the service's station table */
-    uint8_t dcbList[200];         /* DCB ids of the selected terminals */
+    int32_t fileFlags[11]; /* non-zero: send file i of the download list */
+    uint32_t dcbListCount; /* entries used in dcbList, at most 200 */
+    uint8_t stationIndex;  /* position in the service's station table */
+    uint8_t dcbList[200];  /* DCB ids of the selected terminals */
 } _DCBSELPARAM;
 
 /* Progress of a download run. */
 typedef struct _UPDATESTATUS {
-    uint8_t dcbStatus[200];       /* 0 failed, 1 searching, 2 found, 3 receiving, 4 done */
-    uint8_t fileIndex;            /* file being sent */
-    uint32_t lineTotal;           /* lines of that file */
-    uint32_t lineNumber;          /* 1-based line being sent */
+    uint8_t dcbStatus[200]; /* 0 failed, 1 searching, 2 found, 3 receiving, 4 done */
+    uint8_t fileIndex;      /* file being sent */
+    uint32_t lineTotal;     /* lines of that file */
+    uint32_t lineNumber;    /* 1-based line being sent */
 } _UPDATESTATUS;
 
 /* One terminal's counters in a link test. */
@@ -78,8 +78,8 @@ typedef struct _TESTSTATUS {
     uint32_t okCount;
     uint32_t errorCount;
     uint32_t timeoutCount;
-    int32_t selected;             /* set by the caller: this terminal takes part */
-    uint32_t replyEvent;          /* the service's event handle; leave it alone */
+    int32_t selected;    /* set by the caller: this terminal takes part */
+    uint32_t replyEvent; /* the service's event handle; leave it alone */
 } _TESTSTATUS;
 
 /* The 7-byte record whose address travels in wParam of WM_REQUEST_RECEIVED. */

@@ -17,8 +17,8 @@ namespace qm {
 // Writes the request file and posts WM_POS_NOTICE (lParam = host id) to the
 // window. When the file cannot be written whole, nothing is posted and the
 // last-request memory keeps its values. Returns whether the notice went out.
-bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId,
-                      uint8_t dcbId, uint8_t code, std::span<const uint8_t> data);
+bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId, uint8_t dcbId,
+                      uint8_t code, std::span<const uint8_t> data);
 
 // The request file's contents for a request: the 10-byte header, then the
 // converted record when the code has a converter that accepts it.

@@ -80,15 +80,18 @@ int Run(void* lib, const std::string& home, const char* devsim) {
     auto init = reinterpret_cast<decltype(&SDKInit)>(dlsym(lib, "SDKInit"));
     auto deInit = reinterpret_cast<decltype(&SDKDeInit)>(dlsym(lib, "SDKDeInit"));
     auto setParam = reinterpret_cast<decltype(&SDKSetParam)>(dlsym(lib, "SDKSetParam"));
-    const char* names[] = {"SDKInit",          "SDKDeInit",        "SDKSendData",
-                           "SDKSaveTxFile",    "SDKGetRxFile",     "SDKUpdateProcess",
-                           "SDKGetUpdateStatus", "SDKTestProcess", "SDKSetSMS",
-                           "SDKSetHotelTitle", "SDKSetParam",      "SDKGetVersion"};
+    const char* names[] = {
+        "SDKInit",      "SDKDeInit",        "SDKSendData",        "SDKSaveTxFile",
+        "SDKGetRxFile", "SDKUpdateProcess", "SDKGetUpdateStatus", "SDKTestProcess",
+        "SDKSetSMS",    "SDKSetHotelTitle", "SDKSetParam",        "SDKGetVersion"};
     for (const char* name : names)
-        if (!dlsym(lib, name)) return Fail(name);
+        if (!dlsym(lib, name))
+            return Fail(name);
     // Nothing but the API is exported.
-    if (dlsym(lib, "_ZN2qm9StartLinkEjSt4spanIKNS_12StationEntryELm18446744073709551615EE")) return Fail("internal symbol exported");
-    if (std::strcmp(getVersion(), "1.07") != 0) return Fail("version");
+    if (dlsym(lib, "_ZN2qm9StartLinkEjSt4spanIKNS_12StationEntryELm18446744073709551615EE"))
+        return Fail("internal symbol exported");
+    if (std::strcmp(getVersion(), "1.07") != 0)
+        return Fail("version");
 
     // One station with terminals 5 and 6, each with a request to send when
     // its beacon comes.
@@ -99,8 +102,7 @@ int Run(void* lib, const std::string& home, const char* devsim) {
     setenv("QM_RUNTIME_DIR", (home + "/run").c_str(), 1);
     if (!WriteText(home + "/TXT/基站.TXT", "1 COM3\r\n") ||
         !WriteText(home + "/TXT/点菜机.TXT", "5 1\r\n6 1\r\n") ||
-        !WriteText(home + "/script",
-                   "at 0 request 1 5 0x0D hello\nat 0 request 1 6 0x0E world\n"))
+        !WriteText(home + "/script", "at 0 request 1 5 0x0D hello\nat 0 request 1 6 0x0E world\n"))
         return Fail("cannot write the site");
 
     int out[2];
@@ -195,6 +197,7 @@ int main(int argc, char** argv) {
     const int rc = Run(lib, tmpl, argv[2]);
     std::filesystem::remove_all(tmpl);
     dlclose(lib);
-    if (rc == 0) std::printf("sdk_client: ok\n");
+    if (rc == 0)
+        std::printf("sdk_client: ok\n");
     return rc;
 }

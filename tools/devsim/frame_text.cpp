@@ -103,8 +103,8 @@ std::string DescribeFrame(const FrameRecord& record, int64_t originUs) {
     const int64_t ms = (record.timeUs - originUs) / 1000;
     const char* sign = ms < 0 ? "-" : "+";
     const int64_t magnitude = ms < 0 ? -ms : ms;
-    std::string line = Format("%s%" PRId64 ".%03" PRId64 " ", sign, magnitude / 1000,
-                              magnitude % 1000);
+    std::string line =
+        Format("%s%" PRId64 ".%03" PRId64 " ", sign, magnitude / 1000, magnitude % 1000);
     line += record.station;
     const bool fromManager = record.direction == Direction::kFromManager;
     line += fromManager ? " -> " : " <- ";
