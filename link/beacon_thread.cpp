@@ -14,9 +14,12 @@ namespace {
 constexpr uint32_t kDwellPause = 50;
 // Rounds the beacon stays on a terminal sending a multi-fragment request.
 constexpr uint32_t kMaxHoldRounds = 10;
-// How late a visit may begin after its slot and still keep the slot: more
-// than the beacon thread's own wake-up takes, far less than a dwell.
-constexpr int64_t kOnTime = 2;
+// How late a visit may begin after its slot and still keep the slot: the
+// write pause, which the first wait of the dwell covers on top of
+// BeaconInterVal. A visit that keeps its slot therefore still gives the
+// terminal at least BeaconInterVal to answer, and a beacon thread woken a few
+// milliseconds late on a busy machine does not lose a whole visit.
+constexpr int64_t kOnTime = kWritePause;
 
 // Quiet visits of every station keep to one schedule: slots one quiet visit
 // (BeaconInterVal plus the write pause) apart, counted from the zero of the
