@@ -6,6 +6,7 @@
 
 #include "app/site_files.h"
 #include "platform/app_log.h"
+#include "platform/back_end_file.h"
 #include "platform/files.h"
 #include "service/code_table.h"
 #include "service/service.h"
@@ -46,16 +47,12 @@ int ForwardReply(SiteContext& site, uint8_t hostId) {
 }
 
 LogonVerdict ReadLogonVerdict(const SiteContext& site) {
-    const std::string found = FindFileIgnoringCase(site.txtDir, "DL.txt");
-    if (found.empty())
-        return LogonVerdict::kNone;
-    FILE* f = std::fopen((site.txtDir + "/" + found).c_str(), "rbe");
+    FileHandle f = OpenBackEndFile(site.txtDir, "DL.txt");
     if (!f)
         return LogonVerdict::kNone;
     char line[50] = {};
-    if (!std::fgets(line, sizeof line, f))
+    if (!std::fgets(line, sizeof line, f.get()))
         line[0] = '\0';
-    std::fclose(f);
     return line[0] == '1' ? LogonVerdict::kAccepted : LogonVerdict::kRejected;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/back_end_file.h"
 #include "platform/files.h"
 #include "service/service.h"
 
@@ -18,20 +19,6 @@ constexpr int kSiteLineBuffer = 100;
 constexpr int kShortMessageBuffer = 260;
 constexpr size_t kShortMessageText = 40;
 constexpr const char* kSeparators = " \t\r\n";
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-// Opens a file that the back-end writes: the exact name first, else a name
-// equal to it ignoring letter case.
-File OpenSiteFile(const std::string& dir, const char* name) {
-    const std::string found = FindFileIgnoringCase(dir, name);
-    if (found.empty())
-        return nullptr;
-    return File(std::fopen((dir + "/" + found).c_str(), "rbe"));
-}
 
 // The number a field begins with, kept as 8 bits (the number modulo 256).
 uint8_t LeadingNumber(const char* s, size_t maxChars) {
@@ -69,7 +56,7 @@ TwoFields SplitSiteLine(const char* line) {
 // onLine. Returns 1 when the file was read, 0 when it is missing.
 template <typename OnLine>
 int ForEachTwoFieldLine(const SiteContext& site, const char* name, OnLine onLine) {
-    File f = OpenSiteFile(site.txtDir, name);
+    FileHandle f = OpenBackEndFile(site.txtDir, name);
     if (!f)
         return 0;
     char line[kSiteLineBuffer];
@@ -119,9 +106,9 @@ int LoadTerminals(SiteContext& site) {
 }
 
 int LoadVenueTitle(SiteContext& site) {
-    File f = OpenSiteFile(site.txtDir, "BT.txt");
+    FileHandle f = OpenBackEndFile(site.txtDir, "BT.txt");
     if (!f)
-        f = OpenSiteFile(site.txtDir, "酒店名称.txt");
+        f = OpenBackEndFile(site.txtDir, "酒店名称.txt");
     if (!f)
         return 0;
     char line[kSiteLineBuffer] = {};
@@ -140,7 +127,7 @@ void LoadShortMessage(SiteContext& site) {
     if (found.empty())
         return;
     const std::string path = site.txtDir + "/" + found;
-    File f(std::fopen(path.c_str(), "rbe"));
+    FileHandle f(std::fopen(path.c_str(), "rbe"));
     if (!f)
         return;
     char line[kShortMessageBuffer] = {};

@@ -176,7 +176,9 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
     const uint8_t command = frame[3];
     const bool checksumOk = DataChecksumOk(frame);
     if (command == kCmdTest) {
-        // Link test echoes are counted by the link test run, when one is active.
+        // A link test echo: judged for the test when one runs on this
+        // station, and never answered.
+        RouteTestEcho(link, station, terminalPos, frame);
         return;
     }
     if (!checksumOk) {

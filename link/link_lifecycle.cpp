@@ -28,12 +28,6 @@ bool g_stopping = false;  // guarded by g_callLock
 
 std::atomic<MessageBoxFunction> g_messageBox{nullptr};
 
-constexpr const char* kDownloadFileNames[kDownloadFileCount] = {
-    "菜品表.TXT",         "菜品类别表.TXT", "包房名称表.TXT",     "菜品套餐表.TXT",
-    "菜品套餐内容表.TXT", "推荐菜品表.TXT", "推荐菜品内容表.TXT", "客户要求表.TXT",
-    "退菜理由表.TXT",     "短信息表.TXT",   "新改菜品表.TXT",
-};
-
 // At a stop the beacons end first, so that no new poll is queued; the
 // exchanges under way get this long to finish on the line (the writers send
 // what is queued, acknowledgements still come in) before everything ends.
@@ -116,7 +110,6 @@ int StartLink(WindowHandle notifyWindow, std::span<const StationEntry> entries) 
         LogError("SDKInit: no descriptor for the stop event", 255, 255);
         return 0;
     }
-    for (size_t i = 0; i < kDownloadFileCount; ++i) link->downloadFiles[i] = kDownloadFileNames[i];
     const SiteFolders folders = CurrentSiteFolders();
     link->programDir = folders.program;
     link->txtDir = folders.txt;

@@ -25,6 +25,7 @@
 
 #include "link/frame_codec.h"
 #include "link/link_records.h"
+#include "link/run_routes.h"
 #include "link/worker_set.h"
 #include "platform/event.h"
 #include "platform/serial_port.h"
@@ -150,15 +151,23 @@ struct StationLink {
 struct Link {
     Event run{Event::Mode::kManualReset, true, Event::Reach::kInProcess};  // set: beacons run
     Event stop{Event::Mode::kManualReset, false};  // set: station threads end
+    // Set by the stop of a download run; its worker waits on it.
     Event abortEvent{Event::Mode::kManualReset, false, Event::Reach::kInProcess};
+
+    // The download run and the link test (run_routes.h). The flags say
+    // whether one is active; the routes say whose answers go to it.
+    std::mutex routeLock;  // guards the routes; taken last, held briefly
     std::atomic<uint32_t> downloadRunning{0};
     std::atomic<uint32_t> testActive{0};
+    // The link test's sequence number: 1..254, kept from one test to the
+    // next. Written by the test sender, read by the frame handler.
     std::atomic<uint8_t> testSequence{1};
+    std::optional<DownloadRoute> downloadRoute;  // guarded by routeLock
+    std::optional<TestRoute> testRoute;          // guarded by routeLock
 
     std::string programDir;
     std::string txtDir;
     std::string swapDir;
-    std::array<std::string, kDownloadFileCount> downloadFiles;
     WindowHandle notifyWindow = 0;
 
     // By DCB id; declared before the stations, whose terminals refer to it.

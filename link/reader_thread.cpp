@@ -52,17 +52,16 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
         return;
     }
     const uint8_t command = f[3];
-    if (command == kCmdAck) {
-        uint8_t t = FindTerminal(link, station.position, f[1]);
-        if (t == kNotFound)
-            return;
-        station.terminals[t]->ack.Set();
-        LogPacket(PacketKind::kReceived, f.data(), f.size());
-        return;
-    }
-    if (command == kCmdDownloadSearch) {
-        if (FindTerminal(link, station.position, f[1]) == kNotFound)
-            return;
+    if (command == kCmdAck || command == kCmdDownloadSearch) {
+        // While a download run is active its terminals answer the run; a
+        // search answer outside a run means nothing.
+        if (!RouteDownloadAnswer(link, station, f[1], command)) {
+            uint8_t t = FindTerminal(link, station.position, f[1]);
+            if (t == kNotFound)
+                return;
+            if (command == kCmdAck)
+                station.terminals[t]->ack.Set();
+        }
         LogPacket(PacketKind::kReceived, f.data(), f.size());
         return;
     }

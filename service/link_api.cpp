@@ -12,6 +12,7 @@
 #include "platform/site_folders.h"
 #include "service/qmsdk.h"
 #include "service/request_files.h"
+#include "service/run_control.h"
 #include "service/service.h"
 
 namespace qm::service {
@@ -59,6 +60,11 @@ bool Init(WindowHandle window, std::span<const _DEVINFO> stations) {
 
 void DeInit() {
     std::lock_guard<std::mutex> hold(g_lifecycleLock);
+    // A run or test uses the link to its end: both stop first, and none
+    // starts meanwhile.
+    std::lock_guard<std::mutex> runs(RunLock());
+    StopDownloadLocked();
+    StopLinkTestLocked();
     StopLink();
 }
 

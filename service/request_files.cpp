@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/app_log.h"
+#include "platform/back_end_file.h"
 #include "platform/files.h"
 #include "service/code_table.h"
 #include "service/qmsdk.h"
@@ -21,10 +22,6 @@ constexpr int kHeaderRead = 50;  // the header line: at most 49 characters
 constexpr int kBodyRead = 260;   // body lines: at most 259 characters at a time
 constexpr uint32_t kSlot = 20;   // reply lines travel in 20-byte slots
 constexpr uint32_t kLogonReplyLength = 11;
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 std::string HostFile(const std::string& txtDir, char prefix, uint8_t hostId) {
     char name[16];
@@ -95,10 +92,7 @@ int ReadReplyFile(const std::string& txtDir, uint8_t hostId, uint8_t* data, size
     out->length = 0;
     char name[16];
     std::snprintf(name, sizeof name, "R%d.txt", hostId);
-    const std::string found = FindFileIgnoringCase(txtDir, name);
-    if (found.empty())
-        return 0;
-    std::unique_ptr<FILE, FileCloser> f(std::fopen((txtDir + "/" + found).c_str(), "rbe"));
+    FileHandle f = OpenBackEndFile(txtDir, name);
     if (!f)
         return 0;
 

@@ -37,6 +37,37 @@ void SaveRequestFile(WindowHandle backEnd, uint8_t hostId, uint8_t dcbId, uint8_
 // true when it answers the most recent request.
 bool ReadReplyFile(uint8_t hostId, std::span<uint8_t> buffer, ReplyResult* out);
 
+// A download run of the master-data files to selected terminals of one
+// station (the selection is copied). Refused, with a log line, while a run
+// or a link test is active, for more than QM_MAX_TERMINALS terminals, or for
+// a station index that names no running station.
+void StartDownload(const _DCBSELPARAM& selection);
+// Ends the run (after its closing step) and resumes the beacons; nothing
+// happens when none is active.
+void StopDownload();
+// The run's progress: 0 no run, 1 searching, 2 downloading, 3 finished
+// (reported once); status is filled unless the result is 0.
+uint32_t DownloadStatus(_UPDATESTATUS* status);
+
+// A link test on one station with the caller's counters, one entry per
+// terminal of the station in table order; the array stays in use until
+// StopLinkTest returns. Refused, with a log line, like StartDownload, and for
+// an array that is missing or not aligned to 4 bytes.
+void StartLinkTest(uint8_t stationIndex, _TESTSTATUS* array);
+// Ends the test once its current probe is counted (within 170 ms) and
+// resumes the beacons.
+void StopLinkTest();
+// A counter of a running test's array, read as the whole word the test
+// writes.
+uint32_t ReadTestCount(const uint32_t& counter);
+
+// The station index that StartDownload and StartLinkTest take for the
+// station with this host id: its position among the stations the service
+// opened, which differs from its place in the site's station table when a
+// station before it failed to open. 255, with a log line, when no station of
+// that host id runs.
+uint8_t StationIndex(uint8_t hostId);
+
 // Queues a short message (text NUL-terminated) for a terminal.
 void SetShortMessage(uint8_t messageNumber, uint8_t dcbId, const uint8_t* text);
 // The venue title, centred in kTitleSize bytes; longer titles are cut.
