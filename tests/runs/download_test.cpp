@@ -100,7 +100,7 @@ TEST_F(Download, SendsEachLineToEveryTerminalAndPausesAllBeacons) {
     EXPECT_TRUE(sim_->WaitFor([&] { return BeaconSince("COM4", mark, 9); }, 3000));
 }
 
-TEST_F(Download, FramesCarryTheRecordCountOfTheWholeFile) {
+TEST_F(Download, FirstFrameCarriesTheFileTotalAndAStopEndsTheRun) {
     std::vector<std::string> records(250, "dish");
     records[0] = std::string(300, 'x');  // one record however long, cut to fit a frame
     WriteMasterData(1, records);
@@ -113,7 +113,9 @@ TEST_F(Download, FramesCarryTheRecordCountOfTheWholeFile) {
     EXPECT_EQ(status_.lineTotal, 250u);
     EXPECT_EQ(status_.lineNumber, 1u);
     SDKUpdateProcess(0, nullptr);
+    EXPECT_EQ(SDKGetUpdateStatus(&status_), 0u);
     const auto out = FromManager("COM3");
+    EXPECT_EQ(Count(out, [](const Bytes& f) { return IsControl(f, 4, 4); }), 10);
     const auto first =
         std::find_if(out.begin(), out.end(), [](const Bytes& f) { return IsData(f, 0xFE); });
     ASSERT_NE(first, out.end());
@@ -141,6 +143,7 @@ TEST_F(Download, SearchesAboutTwentyFourSecondsForATerminalThatNeverAnswers) {
     EXPECT_EQ(Term("COM3", 4).DownloadLines().size(), 1u);
     EXPECT_EQ(Term("COM3", 7).DownloadLines().size(), 1u);
     EXPECT_EQ(Count(FromManager("COM3"), [](const Bytes& f) { return IsControl(f, 9, 4); }), 0);
+    EXPECT_EQ(CountLogLines("DCBID 009)[SendDownloadDone] Fail or Sync"), 1);
 }
 
 TEST_F(Download, StopDuringTheSearchSendsTheFoundTerminalTenDoneFrames) {
