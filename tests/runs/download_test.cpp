@@ -13,11 +13,14 @@ TEST_F(Download, SmokeFileOneToTwoTerminals) {
     SDKUpdateProcess(1, &sel);
     _UPDATESTATUS st{};
     std::vector<uint32_t> seen;
-    ASSERT_TRUE(WaitUntil([&] {
-        uint32_t r = SDKGetUpdateStatus(&st);
-        if (seen.empty() || seen.back() != r) seen.push_back(r);
-        return r == 3;
-    }, 10000));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            uint32_t r = SDKGetUpdateStatus(&st);
+            if (seen.empty() || seen.back() != r)
+                seen.push_back(r);
+            return r == 3;
+        },
+        10000));
     SDKUpdateProcess(0, nullptr);
     for (uint32_t s : seen) std::printf("status %u\n", s);
     EXPECT_EQ(st.dcbStatus[0], 4);

@@ -12,7 +12,8 @@ class LinkTest : public RunFixture {
     std::vector<uint8_t> Sequences(uint8_t dcb) const {
         std::vector<uint8_t> out;
         for (const Bytes& f : FromManager("COM3"))
-            if (f.size() == 61 && f[1] == dcb) out.push_back(f[6]);
+            if (f.size() == 61 && f[1] == dcb)
+                out.push_back(f[6]);
         return out;
     }
 };
@@ -25,8 +26,8 @@ TEST_F(LinkTest, CountsEchoesAndSilenceAndGoesOnNumberingAcrossTests) {
     st[0].selected = st[1].selected = 1;  // terminal 8 takes no part
 
     SDKTestProcess(1, 0, st.data());
-    ASSERT_TRUE(WaitUntil([&] { return Count(st[0].okCount) >= 3 && Count(st[1].timeoutCount) >= 3; },
-                          10000));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Count(st[0].okCount) >= 3 && Count(st[1].timeoutCount) >= 3; }, 10000));
     const int64_t before = MonotonicMs();
     SDKTestProcess(0, 0, nullptr);
     EXPECT_LT(MonotonicMs() - before, 400) << "the stop waits for one probe at most";
@@ -42,8 +43,8 @@ TEST_F(LinkTest, CountsEchoesAndSilenceAndGoesOnNumberingAcrossTests) {
 
     // The first frame of the first test carries sequence 1 and checksum 100.
     const auto frames = FromManager("COM3");
-    const auto first = std::find_if(frames.begin(), frames.end(),
-                                    [](const Bytes& f) { return f.size() == 61; });
+    const auto first =
+        std::find_if(frames.begin(), frames.end(), [](const Bytes& f) { return f.size() == 61; });
     ASSERT_NE(first, frames.end());
     EXPECT_EQ((*first)[6], 1);
     EXPECT_EQ((*first)[59], 100);
