@@ -73,8 +73,9 @@ TEST_F(Download, SendsEachLineToEveryTerminalAndPausesAllBeacons) {
     EXPECT_EQ(status_.dcbStatus[0], 4);
     EXPECT_EQ(status_.dcbStatus[1], 4);
     EXPECT_EQ(status_.fileIndex, 0);
-    EXPECT_EQ(status_.lineTotal, 3u);
-    EXPECT_EQ(status_.lineNumber, 3u);
+    // The record is packed: its words are compared by value.
+    EXPECT_EQ(uint32_t{status_.lineTotal}, 3u);
+    EXPECT_EQ(uint32_t{status_.lineNumber}, 3u);
     EXPECT_EQ(SDKGetUpdateStatus(&status_), 0u);  // 3 is reported once
     const int64_t ended = devsim::MonotonicUs();
     SDKUpdateProcess(0, nullptr);
@@ -110,8 +111,8 @@ TEST_F(Download, FirstFrameCarriesTheFileTotalAndAStopEndsTheRun) {
     ASSERT_TRUE(sim_->WaitFor([&] { return !Term("COM3", 4).DownloadLines().empty(); }, 5000));
     EXPECT_EQ(SDKGetUpdateStatus(&status_), 2u);
     EXPECT_EQ(status_.fileIndex, 1);
-    EXPECT_EQ(status_.lineTotal, 250u);
-    EXPECT_EQ(status_.lineNumber, 1u);
+    EXPECT_EQ(uint32_t{status_.lineTotal}, 250u);
+    EXPECT_EQ(uint32_t{status_.lineNumber}, 1u);
     SDKUpdateProcess(0, nullptr);
     EXPECT_EQ(SDKGetUpdateStatus(&status_), 0u);
     const auto out = FromManager("COM3");
