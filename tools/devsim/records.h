@@ -81,7 +81,7 @@ struct StationCounters {
     uint64_t strayBytes = 0;
     uint64_t overlongFrames = 0;
     uint64_t interruptedFrames = 0;
-    uint64_t droppedOutputBytes = 0;  // could not be written to the line
+    uint64_t droppedOutputBytes = 0;  // not written: line full or gone, or held back at a stop
     uint64_t portOpens = 0;           // opens of the port by others (the manager, a test)
     uint64_t portCloses = 0;
     bool hungUp = false;
