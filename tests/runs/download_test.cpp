@@ -147,6 +147,24 @@ TEST_F(Download, SearchesAboutTwentyFourSecondsForATerminalThatNeverAnswers) {
     EXPECT_EQ(CountLogLines("DCBID 009)[SendDownloadDone] Fail or Sync"), 1);
 }
 
+TEST_F(Download, ATerminalThatStopsAcknowledgingDropsOutAfterFiveBroadcasts) {
+    WriteMasterData(1, {"1", "2", "3", "4", "5", "6", "7", "8"});
+    Start({{"COM3", {4, 7}}});
+    Term("COM3", 7).StopLineAcksAfter(5);
+    _DCBSELPARAM sel = Selection({1}, {4, 7});
+    SDKUpdateProcess(1, &sel);
+    const int64_t begun = devsim::MonotonicUs();
+    PollToEnd(20000);
+    const int64_t ended = devsim::MonotonicUs();
+    SDKUpdateProcess(0, nullptr);
+    EXPECT_EQ(results_, (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(status_.dcbStatus[0], 4);
+    EXPECT_EQ(status_.dcbStatus[1], 0);
+    EXPECT_EQ(Words(Between("COM3", Direction::kFromManager, begun, ended)),
+              "s4 s7 L1 b4 b7 L2 b4 b7 L3 b4 b7 L4 b4 b7 L5 b4 b7 "
+              "L6 b4 b7 L6 b7 L6 b7 L6 b7 L6 b7 L7 b4 L8 b4 d4 ");
+}
+
 TEST_F(Download, StopDuringTheSearchSendsTheFoundTerminalTenDoneFrames) {
     WriteMasterData(1, {"cold dishes"});
     Start({{"COM3", {4, 9}}});
