@@ -154,6 +154,10 @@ TEST_F(Download, ATerminalThatStopsAcknowledgingDropsOutAfterFiveBroadcasts) {
     _DCBSELPARAM sel = Selection({1}, {4, 7});
     SDKUpdateProcess(1, &sel);
     const int64_t begun = devsim::MonotonicUs();
+    // A message for the terminal that drops out waits for the end of the
+    // run: its plain answers to the run's beacons start no delivery.
+    uint8_t note[] = "hi";
+    SDKSetSMS(1, 7, note);
     PollToEnd(20000);
     const int64_t ended = devsim::MonotonicUs();
     SDKUpdateProcess(0, nullptr);
@@ -163,6 +167,7 @@ TEST_F(Download, ATerminalThatStopsAcknowledgingDropsOutAfterFiveBroadcasts) {
     EXPECT_EQ(Words(Between("COM3", Direction::kFromManager, begun, ended)),
               "s4 s7 L1 b4 b7 L2 b4 b7 L3 b4 b7 L4 b4 b7 L5 b4 b7 "
               "L6 b4 b7 L6 b7 L6 b7 L6 b7 L6 b7 L7 b4 L8 b4 d4 ");
+    EXPECT_TRUE(sim_->WaitFor([&] { return Term("COM3", 7).ShortMessages().size() == 1; }, 3000));
 }
 
 TEST_F(Download, StopDuringTheSearchSendsTheFoundTerminalTenDoneFrames) {
