@@ -214,8 +214,12 @@ TEST_F(OperatorWindow, CloseGivesTheOpenLogonItsOkAndEndsTheLoop) {
     bool ended = false;
     QObject::connect(win_, &MainWindow::Ended, [&ended] { ended = true; });
     ASSERT_TRUE(OpenLogon());
-    win_->Logon()->NameField()->setText("ab");
-    win_->Logon()->PasswordField()->setFocus();
+    // Enter in the name field moves on to the password field, where the OK
+    // action confirms.
+    QLineEdit& name = *win_->Logon()->NameField();
+    name.setText("ab");
+    name.setFocus();
+    emit name.returnPressed();
     ASSERT_TRUE(PostToWindow(kWmClose, 0, 0));
     ASSERT_TRUE(Until([&ended] { return ended; }));
     EXPECT_EQ(ReadFile(Txt("DL.txt")), "  ab     \r\n");
