@@ -35,6 +35,7 @@ CDevListDlg::CDevListDlg(QWidget* parent)
     : QWidget(parent),
       list_(new QListWidget(this)),
       pictures_{TerminalPicture(QColor(150, 150, 150)), TerminalPicture(QColor(40, 255, 40))} {
+    setFixedSize(540, 318);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(list_);

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QVBoxLayout>
 #include <QValidator>
 
 #include "app/qm_app.h"
@@ -51,7 +52,8 @@ CLogonDlg::CLogonDlg(const SiteContext& site, QWidget* parent)
     buttons->addStretch();
     buttons->addWidget(cancel_);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(36, 30, 36, 24);
+    layout->setContentsMargins(36, 24, 36, 24);
+    layout->addStretch();
     layout->addLayout(fields);
     layout->addStretch();
     layout->addLayout(buttons);
