@@ -153,8 +153,11 @@ bool DownloadPanel::Step(uint32_t result, const _UPDATESTATUS& status) {
         if (row == Rows())
             continue;
         const uint8_t v = status_.dcbStatus[k];
-        if (result == kNoRun && v != kFailed)
+        if (result == kNoRun && v != kFailed) {
+            // No status was read after the stop: the row tells of the stop.
             SetRowStatus(row, "用户终止");
+            continue;
+        }
         const bool moved = v != previous_.dcbStatus[k] || (v == kReceiving && linesMoved);
         std::string text;
         if (moved && StatusText(v, &text))
