@@ -11,6 +11,8 @@
 #include "app/qm_app.h"
 #include "link/link_state.h"
 #include "panels/widgets/dev_list_dlg.h"
+#include "panels/widgets/download_dlg.h"
+#include "panels/widgets/test_dlg.h"
 
 namespace qm {
 namespace {
@@ -39,8 +41,9 @@ void LinkMessageBox(const char* text) {
 
 }  // namespace
 
-PanelSet OperatorPanels([[maybe_unused]] PanelHost& host, QWidget* parent) {
-    return {AsStationPanel(new CDevListDlg(parent)), nullptr, nullptr};
+PanelSet OperatorPanels(PanelHost& host, QWidget* parent) {
+    return {AsStationPanel(new CDevListDlg(parent)), AsStationPanel(new CTestDlg(host, parent)),
+            AsStationPanel(new CDownloadDlg(host, parent))};
 }
 
 int RunWindows(uint32_t backEndWindow, const Waitable* stop) {
