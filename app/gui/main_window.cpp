@@ -47,7 +47,8 @@ MainWindow::MainWindow(WindowHandle backEndWindow, TrayMode tray, PanelFactory p
       panelArea_(new QWidget(this)) {
     setWindowTitle(QString::fromUtf8(kAppTitle));
     setWindowIcon(DrawAppIcon());
-    setFixedSize(770, 400);
+    // Room for the largest panel, the download panel, beside the buttons.
+    setFixedSize(880, 450);
 
     auto* left = new QVBoxLayout;
     for (size_t i = 0; i < buttons_.size(); ++i) {
