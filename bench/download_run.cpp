@@ -132,11 +132,15 @@ class LineTrace {
             e.record = static_cast<uint32_t>(r.bytes[8] - 1) + (r.bytes[9] - 1) * 200u;
         std::lock_guard<std::mutex> hold(mu_);
         events_.push_back(e);
-        ++counts_[static_cast<size_t>(e.kind)];
-        cv_.notify_all();
+        // The waiter is woken once, not for every frame: a wake-up per frame
+        // would compete with the link for the processors.
+        const size_t k = static_cast<size_t>(e.kind);
+        if (++counts_[k] == wanted_[k])
+            cv_.notify_all();
     }
     bool WaitForCount(Kind kind, size_t n, int64_t timeoutMs) {
         std::unique_lock<std::mutex> hold(mu_);
+        wanted_[static_cast<size_t>(kind)] = n;
         return cv_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
                             [&] { return counts_[static_cast<size_t>(kind)] >= n; });
     }
@@ -150,6 +154,7 @@ class LineTrace {
     std::condition_variable cv_;
     std::vector<LineEvent> events_;
     std::array<size_t, static_cast<size_t>(Kind::kCount)> counts_{};
+    std::array<size_t, static_cast<size_t>(Kind::kCount)> wanted_{};
 };
 
 double Ms(int64_t us) {
@@ -306,8 +311,9 @@ void BM_DownloadRun(benchmark::State& state) {
         callUs = NowUs();
         SDKUpdateProcess(1, &selection);
         returnUs = NowUs();
-        // Every terminal acknowledges its done frame once; the run then
-        // pauses 100 ms more and reports its end to the next status query.
+        // The closing step sends each terminal one done frame, waits for its
+        // acknowledgement, pauses 100 ms and reports the end to the next
+        // status query.
         trace.WaitForCount(Kind::kDone, terminals, boundMs);
         const int64_t deadlineUs = NowUs() + boundMs * 1000;
         // The service tells the end only when asked: asked every millisecond
