@@ -42,6 +42,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -161,6 +162,33 @@ double Ms(int64_t us) {
     return static_cast<double>(us) / 1000.0;
 }
 
+// The machine's processor time from the first line of /proc/stat, in clock
+// ticks: what ran (user, nice, system, irq, softirq), what idled (idle,
+// iowait), and what the hypervisor gave to other machines (steal).
+struct MachineTicks {
+    double busy = 0, idle = 0, steal = 0;
+};
+
+MachineTicks ReadMachineTicks() {
+    std::ifstream f("/proc/stat");
+    std::string cpu;
+    double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    f >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+    return {user + nice + system + irq + softirq, idle + iowait, steal};
+}
+
+// Shares of the processors' time between two readings, in per cent.
+std::string MachineShares(const MachineTicks& a, const MachineTicks& b) {
+    const double busy = b.busy - a.busy, idle = b.idle - a.idle, steal = b.steal - a.steal;
+    const double all = busy + idle + steal;
+    if (all <= 0)
+        return "unknown";
+    char text[96];
+    std::snprintf(text, sizeof text, "busy %.1f %%, idle %.1f %%, stolen %.1f %%", 100 * busy / all,
+                  100 * idle / all, 100 * steal / all);
+    return text;
+}
+
 // --- Download run -------------------------------------------------------------
 struct Phase {
     const char* name;
@@ -176,8 +204,10 @@ struct DownloadFigures {
     // included), a line frame to its first beacon (line pause included), a
     // frame to its answer (the simulated terminal's turnaround).
     Summary handoffMs, pauseMs, answerMs;
+    // Mean of the first gap less the write pause in each tenth of the lines.
+    std::vector<double> handoffByTenth;
     size_t lineFrames = 0, beacons = 0;
-    std::string loadStart, loadEnd;
+    std::string loadStart, loadEnd, machine;
 };
 
 std::vector<DownloadFigures> g_downloads;
@@ -255,6 +285,12 @@ void LineGaps(const std::vector<LineEvent>& ev, DownloadFigures* f) {
         }
         prev = &e;
     }
+    for (size_t t = 0; t < 10 && !handoff.empty(); ++t) {
+        const size_t from = handoff.size() * t / 10, to = handoff.size() * (t + 1) / 10;
+        double sum = 0;
+        for (size_t i = from; i < to; ++i) sum += handoff[i] - kWritePauseMs;
+        f->handoffByTenth.push_back(to > from ? sum / static_cast<double>(to - from) : 0);
+    }
     f->handoffMs = Summarise(handoff);
     f->pauseMs = Summarise(pause);
     f->answerMs = Summarise(answer);
@@ -307,6 +343,7 @@ void BM_DownloadRun(benchmark::State& state) {
     uint32_t result = 0;
     int64_t callUs = 0, returnUs = 0, endUs = 0;
     f.loadStart = LoadAverage();
+    const MachineTicks ticksBefore = ReadMachineTicks();
     for (auto _ : state) {
         callUs = NowUs();
         SDKUpdateProcess(1, &selection);
@@ -325,6 +362,7 @@ void BM_DownloadRun(benchmark::State& state) {
     }
     SDKUpdateProcess(0, nullptr);
     f.loadEnd = LoadAverage();
+    f.machine = MachineShares(ticksBefore, ReadMachineTicks());
     session.Stop();
     session.Sim().Stop();
     if (result != 3) {
@@ -394,7 +432,11 @@ void PrintDownloads() {
         row("answer -> next frame, less the write pause", f.handoffMs, kWritePauseMs);
         row("line frame -> first beacon, less the pause", f.pauseMs, 0);
         row("frame -> terminal's answer", f.answerMs, 0);
-        std::printf("load average: start %s, end %s\n", f.loadStart.c_str(), f.loadEnd.c_str());
+        std::printf(
+            "  answer -> next frame, mean less the write pause, by tenth of the lines (ms):");
+        for (double x : f.handoffByTenth) std::printf(" %.3f", x);
+        std::printf("\nload average: start %s, end %s\n", f.loadStart.c_str(), f.loadEnd.c_str());
+        std::printf("processors over the run: %s\n", f.machine.c_str());
     }
 }
 
@@ -405,7 +447,7 @@ struct TestFigures {
     Summary echoProbeMs, silentProbeMs;
     uint64_t sent = 0, ok = 0, errors = 0, timeouts = 0;
     uint64_t silentSent = 0, silentTimeouts = 0;
-    std::string loadStart, loadEnd;
+    std::string loadStart, loadEnd, machine;
 };
 
 std::vector<TestFigures> g_tests;
@@ -440,6 +482,7 @@ void BM_LinkTest(benchmark::State& state) {
     TestFigures f;
     f.echoing = echoing;
     f.loadStart = LoadAverage();
+    const MachineTicks ticksBefore = ReadMachineTicks();
     for (auto _ : state) {
         SDKTestProcess(1, 0, counters.data());
         // The measured interval: the test runs on its own.
@@ -447,6 +490,7 @@ void BM_LinkTest(benchmark::State& state) {
         SDKTestProcess(0, 0, nullptr);
     }
     f.loadEnd = LoadAverage();
+    f.machine = MachineShares(ticksBefore, ReadMachineTicks());
     session.Stop();
     session.Sim().Stop();
 
@@ -517,6 +561,7 @@ void PrintTests() {
             static_cast<unsigned long long>(f.silentSent),
             static_cast<unsigned long long>(f.silentTimeouts));
         std::printf("load average: start %s, end %s\n", f.loadStart.c_str(), f.loadEnd.c_str());
+        std::printf("processors over the run: %s\n", f.machine.c_str());
     }
 }
 
