@@ -1,6 +1,7 @@
 #include "app/qm_app.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -14,7 +15,7 @@
 namespace qm {
 namespace {
 
-void PrintHelp() {
+void PrintHelp(bool withWindows) {
     std::printf(
         "Usage: qm HANDLE\n"
         "  The POS back-end starts the manager with its own window handle in\n"
@@ -23,6 +24,25 @@ void PrintHelp() {
         "  qm --version   the application and service versions\n"
         "Environment: QM_HOME (program folder), QM_RUNTIME_DIR (runtime folder),\n"
         "  QM_HEADLESS=1 (no windows even with a display).\n");
+    std::printf(
+        withWindows
+            ? "With a display (DISPLAY or WAYLAND_DISPLAY set) the manager shows a tray\n"
+              "  icon, or a minimised window where the desktop has no tray; a double-click\n"
+              "  on the icon, or restoring the window, asks for an operator logon and opens\n"
+              "  the window. Without a display it runs headless and prints its stations on\n"
+              "  standard output.\n"
+            : "This build has no windows: the manager always runs headless and prints\n"
+              "  its stations on standard output.\n");
+}
+
+// A display is there to be used, and nothing asks for headless running.
+bool WindowsWanted() {
+    const char* headless = std::getenv("QM_HEADLESS");
+    if (headless && std::strcmp(headless, "1") == 0)
+        return false;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
 }
 
 void PrintSite(CQMDlg& dlg) {
@@ -46,9 +66,9 @@ void PrintSite(CQMDlg& dlg) {
 
 }  // namespace
 
-int CQMApp::Run(int argc, char** argv) {
+int CQMApp::Run(int argc, char** argv, WindowLoop windows) {
     if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
-        PrintHelp();
+        PrintHelp(windows != nullptr);
         return 0;
     }
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -69,13 +89,19 @@ int CQMApp::Run(int argc, char** argv) {
     RaiseOpenFilesLimit();
     // Blocked before any thread starts, so every thread inherits the mask.
     StopSignals signals;
+    const Waitable* stop = signals.Valid() ? &signals : nullptr;
+    if (windows && WindowsWanted()) {
+        const int status = windows(backEnd, stop);
+        if (status != kNoDisplay)
+            return status;
+        LogError("No display could be reached: running headless", 255, 255);
+    }
     auto dlg = std::make_unique<CQMDlg>(backEnd, std::make_unique<HeadlessUi>());
     if (!dlg->Init())
         return 1;
-    // The operator windows are not part of this build: the manager always
-    // runs headless and shows its site on standard output.
+    // Headless, the site goes to standard output instead of the window.
     PrintSite(*dlg);
-    dlg->RunModalLoop(signals.Valid() ? &signals : nullptr);
+    dlg->RunModalLoop(stop);
     dlg.reset();
     return 0;
 }

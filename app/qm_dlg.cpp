@@ -183,6 +183,7 @@ int CQMDlg::OnTrayNotify(uint64_t iconId, int64_t mouseMessage) {
 
 void CQMDlg::OnClose() {
     LogError("OnClose", 255, 255);
+    ui_->Close();
     ended_ = true;
 }
 

@@ -35,6 +35,9 @@ class WindowUi {
     virtual void ShowDownloadPanel() = 0;
     // A modal message box with an OK button.
     virtual void MessageBox(const char* text) = 0;
+    // The window closes: the tray icon goes, and a logon dialog that is up
+    // gets its OK action.
+    virtual void Close() = 0;
 };
 
 // Without a display nothing can be shown: each request is logged.
@@ -43,6 +46,7 @@ class HeadlessUi final : public WindowUi {
     void OpenFromTray() override;
     void ShowDownloadPanel() override;
     void MessageBox(const char* text) override;
+    void Close() override {}
 };
 
 class CQMDlg {
@@ -77,7 +81,6 @@ class CQMDlg {
     void CloseWatcher();
 
     const uint32_t backEndWindow_;
-    std::unique_ptr<WindowUi> ui_;
     SiteContext site_;
     std::unique_ptr<MessageWindow> window_;
     bool ended_ = false;
@@ -86,6 +89,9 @@ class CQMDlg {
     std::unique_ptr<NamedEventListener> instanceListener_;
     std::thread closeWatcher_;
     bool linkStarted_ = false;
+    // Last, so that what the screen shows (the panels reading the site) goes
+    // after the link has stopped and before the site does.
+    std::unique_ptr<WindowUi> ui_;
 };
 
 }  // namespace qm

@@ -26,6 +26,11 @@ struct SiteContext {
     std::unique_ptr<uint8_t[]> replyBuffer;  // kReplyBufferSize bytes
     std::array<_DEVINFO, QM_MAX_STATIONS> stations{};
     std::unique_ptr<Event> dataReadyEvent;  // auto-reset; set by notice 11
+    // Set while the download panel runs a download and while the link test
+    // panel runs a test: each refuses to start while the other's is set.
+    // Both live on the window's thread only.
+    uint32_t downloadRunning = 0;
+    uint32_t testRunning = 0;
 };
 
 }  // namespace qm

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/app_log.h"
 #include "platform/back_end_file.h"
 #include "platform/files.h"
 #include "service/service.h"
@@ -159,6 +160,14 @@ uint8_t FindDcbSlot(const SiteContext& site, uint32_t stationIndex, uint8_t dcbI
         if (st.dcbIds[i] == dcbId)
             return static_cast<uint8_t>(i);
     return 255;
+}
+
+uint8_t ServiceStationIndex(const SiteContext& site, uint32_t position) {
+    if (position >= site.stationCount || position >= site.stations.size()) {
+        LogError("Station not running", 255, 255);
+        return 255;
+    }
+    return service::StationIndex(site.stations[position].hostId);
 }
 
 }  // namespace qm

@@ -19,5 +19,10 @@ int LoadVenueTitle(SiteContext& site);
 void LoadShortMessage(SiteContext& site);
 // Position of a terminal in station record stationIndex, 255 if none.
 uint8_t FindDcbSlot(const SiteContext& site, uint32_t stationIndex, uint8_t dcbId);
+// The service's index of the station at this position of the site's station
+// table, for a download run or a link test. The two differ when a station
+// before it failed to open; 255, with a log line, when the station at the
+// position does not run (or there is none).
+uint8_t ServiceStationIndex(const SiteContext& site, uint32_t position);
 
 }  // namespace qm

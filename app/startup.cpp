@@ -50,6 +50,8 @@ int StartUp(SiteContext& site, uint32_t mainWindow) {
 
     site.replyBuffer = std::make_unique<uint8_t[]>(kReplyBufferSize);
     site.dataReadyEvent = std::make_unique<Event>(Event::Mode::kAutoReset, false);
+    site.downloadRunning = 0;
+    site.testRunning = 0;
 
     LoadStations(site);
     LoadTerminals(site);

@@ -150,7 +150,7 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
 
     if (frame.size() < 9) {
         if (frame.size() == 4) {
-            if (terminal.pendingShortMessages > 0) {
+            if (terminal.pendingShortMessages > 0 && !StationBorrowed(link, station)) {
                 StartShortMessageSender(link, station.position, terminalPos);
                 SleepMs(kShortMessageStartPause);
             }

@@ -55,6 +55,15 @@ bool RouteDownloadAnswer(Link& link, const StationLink& station, uint8_t dcbId, 
     return false;
 }
 
+bool StationBorrowed(Link& link, const StationLink& station) {
+    if (!link.downloadRunning && !link.testActive)
+        return false;
+    std::lock_guard<std::mutex> hold(link.routeLock);
+    return (link.downloadRunning && link.downloadRoute &&
+            link.downloadRoute->station == station.position) ||
+           (link.testActive && link.testRoute && link.testRoute->station == station.position);
+}
+
 void RouteTestEcho(Link& link, const StationLink& station, uint8_t terminalPos,
                    std::span<const uint8_t> frame) {
     if (!link.testActive)

@@ -80,6 +80,11 @@ void DetachTestRoute(Link& link);
 // routes it.
 bool RouteDownloadAnswer(Link& link, const StationLink& station, uint8_t dcbId, uint8_t command);
 
+// Whether a download run or a link test has the station's terminals now.
+// Their beacon answers then start no short-message delivery: its
+// acknowledgement would be taken for the run's.
+bool StationBorrowed(Link& link, const StationLink& station);
+
 // The frame handler's side: a test frame (command 0x55) from the terminal at
 // terminalPos. While a test runs on this station, a correct echo of the
 // current sequence sets the terminal's reply event and anything else counts

@@ -20,11 +20,20 @@ bool TakeHead(StationLink& station, Frame* out) {
 // The write pause may end this much late, so that the pauses of several
 // stations that began close together end in one wake-up of the processor.
 constexpr uint32_t kPauseSlackUs = 250;
+// While a download run or a link test holds the link, every frame waits for
+// the terminal's answer to the one before: a late pause end delays the whole
+// run, and the beacons that coalescing serves are paused anyway.
+constexpr uint32_t kRunSlackUs = 1;
+
+uint32_t SlackFor(const Link& link) {
+    return link.downloadRunning || link.testActive ? kRunSlackUs : kPauseSlackUs;
+}
 
 }  // namespace
 
 void WriterThread(Link& link, StationLink& station, std::latch& ready) {
-    SetTimerSlackUs(kPauseSlackUs);
+    uint32_t slack = kPauseSlackUs;
+    SetTimerSlackUs(slack);
     Frame frame;
     ready.count_down();
     for (;;) {
@@ -35,6 +44,10 @@ void WriterThread(Link& link, StationLink& station, std::latch& ready) {
         }
         if (link.stop.IsSet())
             return;
+        if (SlackFor(link) != slack) {
+            slack = SlackFor(link);
+            SetTimerSlackUs(slack);
+        }
         {
             std::lock_guard<std::mutex> hold(station.portLock);
             SleepMs(kWritePause);

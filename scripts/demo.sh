@@ -4,6 +4,9 @@
 # a waiter logs on, opens a table, orders, asks for the bill; the back-end
 # sends a short message; a terminal asks for the clock. Every exchange is
 # traced. It ends by itself after about 20 seconds; Ctrl-C ends it at once.
+# With a display (DISPLAY or WAYLAND_DISPLAY) the manager shows its windows:
+# the back-end opens the window on its download panel, and the service
+# lasts a minute. Without one the manager runs headless.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/bootstrap.sh"
@@ -13,7 +16,13 @@ bin=$here/build/normal
 site=$here/build/demo-site
 rm -rf "$site"
 "$here/scripts/make_demo_site.sh" "$site"
-export QM_HOME=$site QM_HEADLESS=1 QM_RUNTIME_DIR=$site/run
+export QM_HOME=$site QM_RUNTIME_DIR=$site/run
+backend_script=$here/scripts/demo/backend.script
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    backend_script=$here/scripts/demo/backend_windows.script
+else
+    export QM_HEADLESS=1
+fi
 mkdir -p "$QM_RUNTIME_DIR" && chmod 700 "$QM_RUNTIME_DIR"
 cd "$site"
 
@@ -41,7 +50,7 @@ pids+=($!)
 
 echo "== starting the back-end simulator, which starts the manager"
 "$bin/tools/qm-backsim" --home "$site" --qm "$bin/app/qm" \
-    --script "$here/scripts/demo/backend.script" --trace 2>&1 | sed -u 's/^/back-end: /' &
+    --script "$backend_script" --trace 2>&1 | sed -u 's/^/back-end: /' &
 backend=$!
 pids+=($backend)
 wait "$backend" || true

@@ -13,7 +13,9 @@ printf '[CONFIG]\r\nDebugLevel=4\r\nRetryTimes=5\r\nBeaconInterVal=100\r\nBeacon
 printf '1 COM3\r\n2 COM4\r\n' > "$dir/TXT/基站.TXT"
 printf '1 1\r\n2 1\r\n3 1\r\n11 2\r\n12 2\r\n' > "$dir/TXT/点菜机.TXT"
 printf '悦来酒家\r\n' | gbk > "$dir/TXT/BT.txt"
-printf 'waiter1 1234\r\nwaiter2 5678\r\n' > "$dir/TXT/users.txt"
+# The waiters log on at their terminals; 张三 (4 GBK bytes, the most the
+# manager's logon dialog takes) is the operator who opens the manager's window.
+printf 'waiter1 1234\r\nwaiter2 5678\r\n张三 8888\r\n' > "$dir/TXT/users.txt"
 # The back-end simulator's answers: the bill is long enough to travel in
 # two 200-byte pages that the terminal fetches one after the other.
 printf '%s\r\n' \

@@ -235,8 +235,9 @@ bool SendDownloadLine(const Frame& frame, const MasterDataFile& file, bool first
     }
     if (anyLeft)
         return true;
-    g_Update.active = 0;
+    // Finished before inactive: a query in between reports the end once.
     SetState(UpdateState::kFinished);
+    g_Update.active = 0;
     return false;
 }
 
@@ -315,8 +316,8 @@ void Worker() {
             DownloadFiles();
             return;
         case SearchResult::kNobody:
-            g_Update.active = 0;
             SetState(UpdateState::kFinished);
+            g_Update.active = 0;
             return;
         case SearchResult::kAborted:
             SendDownloadDone();

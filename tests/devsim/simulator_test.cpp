@@ -132,5 +132,33 @@ TEST_F(TerminalFault, DamagedEchoesAreWrongInTheWayAsked) {
     EXPECT_EQ(Exchange(frame), frame);
 }
 
+TEST_F(TerminalFault, DelayedEchoWaitsAloneAndStopDropsIt) {
+    const Bytes test = TestFrame(kDcb, 7);
+    const Bytes beacon = BeaconFrame(kDcb);
+    t12_.DelayEchoes(1, 150);
+    Bytes both = test;
+    both.insert(both.end(), beacon.begin(), beacon.end());
+    ASSERT_TRUE(line_.Write(both));
+    // The beacon behind the test frame is answered first, then the echo.
+    ASSERT_EQ(line_.ReadFrame(), beacon);
+    ASSERT_EQ(line_.ReadFrame(), test);
+    const auto frames = sim_.Frames();
+    const auto at = [&](Direction direction) {
+        return std::find_if(frames.begin(), frames.end(),
+                            [&](const FrameRecord& r) {
+                                return r.direction == direction && r.bytes == test;
+                            })
+            ->timeUs;
+    };
+    EXPECT_GE(at(Direction::kToManager) - at(Direction::kFromManager), 150'000);
+
+    // An echo held back for an hour does not hold up the stop.
+    t12_.DelayEchoes(1, 3'600'000);
+    ASSERT_TRUE(line_.Write(test));
+    ASSERT_TRUE(sim_.WaitFor([&] { return t12_.Counters().echoesDelayed == 2; }, 1000));
+    sim_.Stop();
+    EXPECT_EQ(com3_.Counters().droppedOutputBytes, kTestFrameLength);
+}
+
 }  // namespace
 }  // namespace qm::devsim

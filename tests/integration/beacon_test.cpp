@@ -22,7 +22,9 @@ TEST_F(Beacons, PollEveryTerminalInTableOrderRoundAfterRound) {
     for (size_t i = 1; i < 7; ++i) {
         int64_t gapMs = (recs[i].timeUs - recs[i - 1].timeUs) / 1000;
         EXPECT_GE(gapMs, 100) << "between beacons " << i - 1 << " and " << i;
-        EXPECT_LT(gapMs, 400) << "between beacons " << i - 1 << " and " << i;
+        // Far below the 3 s an outstanding exchange may take, yet loose
+        // enough for a loaded machine.
+        EXPECT_LT(gapMs, 1500) << "between beacons " << i - 1 << " and " << i;
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "app/site_files.h"
 #include "link/link_state.h"
 #include "platform/app_log.h"
 #include "tests/link/link_fixture.h"
@@ -77,6 +78,15 @@ TEST_F(LinkLifecycle, PortThatFailsIsReportedAndTheNextTakesPositionZero) {
     EXPECT_EQ(link->stations[0]->hostId, 2);
     EXPECT_EQ(FindStation(*link, 2), 0);
     EXPECT_TRUE(PortHeld(com4.slavePath));
+
+    // The application's positions map onto the service's by host id: the
+    // failed station runs nowhere, the second one is the service's first.
+    SiteContext site;
+    site.stationCount = 2;
+    std::copy(st.begin(), st.end(), site.stations.begin());
+    EXPECT_EQ(ServiceStationIndex(site, 1), 0);
+    EXPECT_EQ(ServiceStationIndex(site, 0), 255);
+    EXPECT_EQ(ServiceStationIndex(site, 2), 255);
 }
 
 TEST_F(LinkLifecycle, RefusesBadArgumentsAndASecondStart) {

@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <mutex>
+#include <optional>
 
 #include "tools/devsim/sim_core.h"
 
@@ -19,6 +22,16 @@ namespace qm::devsim {
 namespace {
 
 constexpr uint32_t kPortNotices = IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE;
+
+// poll()'s timeout until `dueUs`: rounded up, so that the thread never wakes
+// before an answer is due and then spins until it is.
+int PollTimeoutMs(std::optional<int64_t> dueUs, int64_t nowUs) {
+    if (!dueUs) {
+        return -1;
+    }
+    const int64_t ms = (*dueUs - nowUs + 999) / 1000;
+    return static_cast<int>(std::clamp<int64_t>(ms, 0, std::numeric_limits<int>::max()));
+}
 
 }  // namespace
 
@@ -98,6 +111,10 @@ void DeviceSimulator::Stop() {
     }
     core_->Wake();
     thread_.join();
+    std::lock_guard lock(core_->mu);
+    for (const auto& station : stations_) {
+        station->DropDelayedLocked();
+    }
 }
 
 std::string DeviceSimulator::Error() const {
@@ -157,6 +174,8 @@ void DeviceSimulator::Run() {
     for (;;) {
         fds.clear();
         polled.clear();
+        std::optional<int64_t> nextDueUs;
+        int64_t nowUs = 0;
         {
             std::lock_guard lock(core_->mu);
             if (stopping_) {
@@ -174,11 +193,18 @@ void DeviceSimulator::Run() {
                     static_cast<short>(POLLIN | (station->WantsWriteLocked() ? POLLOUT : 0));
                 fds.push_back(pollfd{station->MasterFd(), events, 0});
                 polled.push_back(station.get());
+                const std::optional<int64_t> due = station->NextDueLocked();
+                if (due && (!nextDueUs || *due < *nextDueUs)) {
+                    nextDueUs = due;
+                }
             }
+            nowUs = MonotonicUs();
         }
-        // Nothing here is timed: devices answer what arrives, so the thread
-        // sleeps until a line, a port notice or the wake-up event stirs.
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        // Devices answer what arrives, so the thread sleeps until a line, a
+        // port notice or the wake-up event stirs, or until the first answer
+        // held back on purpose is due. Only this thread makes such answers,
+        // so none can appear while it sleeps.
+        if (::poll(fds.data(), fds.size(), PollTimeoutMs(nextDueUs, nowUs)) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -196,6 +222,12 @@ void DeviceSimulator::Run() {
         }
         {
             std::lock_guard lock(core_->mu);
+            // Held-back answers first: they were due before what has just
+            // arrived was read.
+            nowUs = MonotonicUs();
+            for (Station* station : polled) {
+                station->ReleaseDueLocked(nowUs);
+            }
             for (size_t i = 0; i < polled.size(); ++i) {
                 const short revents = fds[i + 2].revents;
                 Station& station = *polled[i];

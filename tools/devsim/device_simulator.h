@@ -5,7 +5,8 @@
 // of the simulator's own serves every station: it waits in one poll() on all
 // lines, on the port open/close notices and on a wake-up event, and answers a
 // frame as soon as it is complete (the manager waits only 100 ms for a
-// beacon answer).
+// beacon answer); an answer a terminal holds back on purpose goes out when it
+// is due, and the thread's wait ends then.
 //
 //   DeviceSimulator sim(home);
 //   Station& com3 = sim.AddStation("COM3");
@@ -49,7 +50,8 @@ class DeviceSimulator {
     // Stations and terminals may be added before or after.
     bool Start();
     // Stops and joins the I/O thread. The lines stay open: a manager sees a
-    // station that has gone quiet, not a vanished port.
+    // station that has gone quiet, not a vanished port. Answers held back on
+    // purpose and not yet due are dropped.
     void Stop();
     bool Running() const { return thread_.joinable(); }
     std::string Error() const;

@@ -114,6 +114,17 @@ void Apply(const ScriptStep& step, const std::multimap<uint8_t, Station*>& byHos
             case ScriptStep::Action::kSilent:
                 terminal->SetSilent(step.on);
                 break;
+            case ScriptStep::Action::kNoSearch:
+                terminal->IgnoreSearch(step.on);
+                break;
+            case ScriptStep::Action::kStopAcks:
+                // A script's "off" is the terminal's "no limit".
+                static_assert(qm::devsim::Terminal::kNoLineAckLimit == UINT32_MAX);
+                terminal->StopLineAcksAfter(step.count);
+                break;
+            case ScriptStep::Action::kDelayEchoes:
+                terminal->DelayEchoes(static_cast<int>(step.count), step.delayMs);
+                break;
         }
     }
 }

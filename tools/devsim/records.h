@@ -69,6 +69,10 @@ struct TerminalCounters {
     uint64_t badFrames = 0;        // addressed data or broadcast frames failing their checksum
     uint64_t retransmissions = 0;  // repeats of a data frame whose ack was withheld
     uint64_t ignoredWhileSilent = 0;
+
+    uint64_t searchesIgnored = 0;   // download searches left unanswered on purpose
+    uint64_t lineAcksWithheld = 0;  // download lines left unacknowledged past the limit
+    uint64_t echoesDelayed = 0;     // link test echoes sent late on purpose
 };
 
 struct StationCounters {
@@ -77,7 +81,7 @@ struct StationCounters {
     uint64_t strayBytes = 0;
     uint64_t overlongFrames = 0;
     uint64_t interruptedFrames = 0;
-    uint64_t droppedOutputBytes = 0;  // could not be written to the line
+    uint64_t droppedOutputBytes = 0;  // not written: line full or gone, or held back at a stop
     uint64_t portOpens = 0;           // opens of the port by others (the manager, a test)
     uint64_t portCloses = 0;
     bool hungUp = false;

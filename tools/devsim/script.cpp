@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 
 #include "tools/common/words.h"
 
@@ -34,6 +35,25 @@ bool ParseByte(std::string_view word, uint8_t& out) {
         return false;
     }
     out = static_cast<uint8_t>(value);
+    return true;
+}
+
+bool ParseCount(std::string_view word, uint32_t limit, uint32_t& out) {
+    uint32_t value = 0;
+    const auto [ptr, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (word.empty() || ec != std::errc() || ptr != word.data() + word.size() || value > limit) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool ParseOnOff(std::string_view word, bool& on, std::string& why) {
+    if (word != "on" && word != "off") {
+        why = "expected on or off";
+        return false;
+    }
+    on = word == "on";
     return true;
 }
 
@@ -127,14 +147,29 @@ bool ParseLine(std::string_view rest, int lineNumber, Script& script, std::strin
         }
     } else if (action == "clock") {
         step.action = ScriptStep::Action::kClock;
-    } else if (action == "silent") {
-        step.action = ScriptStep::Action::kSilent;
-        const std::string_view state = NextWord(rest);
-        if (state != "on" && state != "off") {
-            why = "expected on or off";
+    } else if (action == "silent" || action == "nosearch") {
+        step.action =
+            action == "silent" ? ScriptStep::Action::kSilent : ScriptStep::Action::kNoSearch;
+        if (!ParseOnOff(NextWord(rest), step.on, why)) {
             return false;
         }
-        step.on = state == "on";
+    } else if (action == "stopacks") {
+        step.action = ScriptStep::Action::kStopAcks;
+        const std::string_view lines = NextWord(rest);
+        if (lines == "off") {
+            step.count = UINT32_MAX;
+        } else if (!ParseCount(lines, UINT32_MAX - 1, step.count)) {
+            why = "expected a number of lines or off";
+            return false;
+        }
+    } else if (action == "delayechoes") {
+        step.action = ScriptStep::Action::kDelayEchoes;
+        int64_t delay = 0;
+        if (!ParseCount(NextWord(rest), INT_MAX, step.count) || !ParseTime(NextWord(rest), delay)) {
+            why = "expected <count> <delay ms>";
+            return false;
+        }
+        step.delayMs = static_cast<uint32_t>(delay);
     } else {
         why = "unknown action \"" + std::string(action) + "\"";
         return false;

@@ -9,14 +9,23 @@
 //        rest of the line as bytes; without data it is a control request
 //   at <ms> clock <host> <dcb>           queue a clock request (0x05)
 //   at <ms> silent <host> <dcb> on|off   switch the terminal out of / into reach
+//   at <ms> nosearch <host> <dcb> on|off leave the download search unanswered
+//   at <ms> stopacks <host> <dcb> <lines>|off
+//        acknowledge <lines> more download lines, then no further one; off
+//        acknowledges every line again
+//   at <ms> delayechoes <host> <dcb> <count> <delay ms>
+//        send the next <count> link test echoes <delay ms> late
 //   end <ms>                             end the run
 //
-// Host, DCB id and command are decimal or 0x-prefixed hexadecimal, 0..255.
+// Host, DCB id and command are decimal or 0x-prefixed hexadecimal, 0..255;
+// line and echo counts are decimal.
 // Example:
 //   # table 5 opens and orders
 //   at 500  request 1 12 0x0D hello
 //   at 1500 request 1 12 0x0E hex:41 42 43
 //   at 2000 clock 1 12
+//   # the next download run loses this terminal after its third line
+//   at 2000 stopacks 1 12 3
 //   end 5000
 #pragma once
 
@@ -31,7 +40,7 @@
 namespace qm::devsim {
 
 struct ScriptStep {
-    enum class Action { kRequest, kClock, kSilent };
+    enum class Action { kRequest, kClock, kSilent, kNoSearch, kStopAcks, kDelayEchoes };
     int64_t atMs = 0;
     Action action = Action::kRequest;
     uint8_t host = 0;
@@ -39,6 +48,8 @@ struct ScriptStep {
     uint8_t command = 0;
     Bytes payload;
     bool on = false;
+    uint32_t count = 0;  // stopacks: lines (UINT32_MAX for off); delayechoes: echoes
+    uint32_t delayMs = 0;
     int line = 0;  // 1-based line in the script, for messages
 };
 

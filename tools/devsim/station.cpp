@@ -123,6 +123,7 @@ void Station::HangUpLocked() {
     counters_.hungUp = true;
     counters_.droppedOutputBytes += outbox_.size();
     outbox_.clear();
+    DropDelayedLocked();
     core_.NotifyLocked();
 }
 
@@ -137,9 +138,36 @@ void Station::PortClosedLocked() {
     core_.NotifyLocked();
 }
 
+std::optional<int64_t> Station::NextDueLocked() const {
+    if (delayed_.empty()) {
+        return std::nullopt;
+    }
+    return delayed_.begin()->first;
+}
+
+void Station::ReleaseDueLocked(int64_t nowUs) {
+    if (delayed_.empty() || delayed_.begin()->first > nowUs) {
+        return;
+    }
+    const auto due = delayed_.upper_bound(nowUs);
+    for (auto it = delayed_.begin(); it != due; ++it) {
+        SendLocked(std::move(it->second), false);
+    }
+    delayed_.erase(delayed_.begin(), due);
+    FlushLocked();
+}
+
+void Station::DropDelayedLocked() {
+    for (const auto& [due, bytes] : delayed_) {
+        counters_.droppedOutputBytes += bytes.size();
+    }
+    delayed_.clear();
+}
+
 void Station::DispatchLocked(const Bytes& raw) {
     ++counters_.framesReceived;
-    core_.RecordLocked(FrameRecord{portName_, Direction::kFromManager, raw, MonotonicUs(), false});
+    const int64_t nowUs = MonotonicUs();
+    core_.RecordLocked(FrameRecord{portName_, Direction::kFromManager, raw, nowUs, false});
     const Frame frame = ParseFrame(raw);
     if (frame.kind == FrameKind::kMalformed) {
         ++counters_.malformedFrames;
@@ -155,10 +183,14 @@ void Station::DispatchLocked(const Bytes& raw) {
         if (terminal->DcbId() != frame.address) {
             continue;
         }
-        std::vector<Bytes> answers;
+        Terminal::Out answers;
         terminal->HandleLocked(frame, raw, answers);
-        for (Bytes& answer : answers) {
-            SendLocked(std::move(answer), false);
+        for (Terminal::Answer& answer : answers) {
+            if (answer.delayMs == 0) {
+                SendLocked(std::move(answer.bytes), false);
+                continue;
+            }
+            delayed_.emplace(nowUs + int64_t{answer.delayMs} * 1000, std::move(answer.bytes));
         }
         return;
     }

@@ -4,11 +4,15 @@
 // A base station relays frames unchanged in both directions and is never
 // addressed itself, so here it is the line: it cuts the manager's byte
 // stream into frames, hands each to the terminal it names (or to all of them
-// for a broadcast) and writes the terminals' answers back in order.
+// for a broadcast) and writes the terminals' answers back in order. An answer
+// a terminal holds back on purpose waits in a list of its own until its due
+// time and then goes behind whatever is waiting to be written.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +72,11 @@ class Station {
     void HangUpLocked();
     void PortOpenedLocked();
     void PortClosedLocked();
+    // The earliest due time of a held-back answer (MonotonicUs), if any.
+    std::optional<int64_t> NextDueLocked() const;
+    // Queues the held-back answers due by `nowUs`, earliest first.
+    void ReleaseDueLocked(int64_t nowUs);
+    void DropDelayedLocked();
 
     void DispatchLocked(const Bytes& raw);
     void SendLocked(Bytes bytes, bool raw);
@@ -82,6 +91,7 @@ class Station {
     FrameAssembler assembler_;
     std::vector<std::unique_ptr<Terminal>> terminals_;
     Bytes outbox_;
+    std::multimap<int64_t, Bytes> delayed_;  // by due time; equal times in arrival order
     StationCounters counters_;
 };
 

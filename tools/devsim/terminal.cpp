@@ -110,6 +110,24 @@ void Terminal::DamageEchoes(int count, EchoDamage how) {
     echoDamage_ = how;
 }
 
+void Terminal::DelayEchoes(int count, uint32_t delayMs) {
+    std::lock_guard lock(core_.mu);
+    echoesToDelay_ = std::max(0, count);
+    echoDelayMs_ = delayMs;
+}
+
+void Terminal::IgnoreSearch(bool on) {
+    std::lock_guard lock(core_.mu);
+    ignoreSearch_ = on;
+}
+
+void Terminal::StopLineAcksAfter(uint32_t lines) {
+    std::lock_guard lock(core_.mu);
+    lineAckLimit_ = lines;
+    linesAckedSinceLimit_ = 0;
+    lastLineAcked_.reset();
+}
+
 void Terminal::CorruptDataFrames(int count) {
     std::lock_guard lock(core_.mu);
     dataFramesToCorrupt_ = std::max(0, count);
@@ -185,13 +203,23 @@ void Terminal::HandleBroadcastLocked(const Frame& frame) {
     // The run collects one acknowledgement per line, by beaconing each
     // terminal after the broadcast.
     lineAckOwed_ = true;
+    owedLine_ = {frame.command, frame.recordNumber};
 }
 
 void Terminal::OnBeaconLocked(Out& out) {
     if (lineAckOwed_) {
         lineAckOwed_ = false;
-        SendAckLocked(out);
-        return;
+        // A line broadcast again because its acknowledgement was lost is
+        // the same line, not a further one.
+        const bool again = lastLineAcked_ == owedLine_;
+        if (again || lineAckLimit_ == kNoLineAckLimit || linesAckedSinceLimit_ < lineAckLimit_) {
+            if (SendAckLocked(out) && !again) {
+                ++linesAckedSinceLimit_;
+                lastLineAcked_ = owedLine_;
+            }
+            return;
+        }
+        ++counters_.lineAcksWithheld;
     }
     if (outgoing_) {
         if (outgoing_->awaitingAck) {
@@ -208,7 +236,7 @@ void Terminal::OnBeaconLocked(Out& out) {
         StartNextItemLocked(out);
         return;
     }
-    out.push_back(BeaconFrame(dcbId_));
+    out.push_back({BeaconFrame(dcbId_)});
 }
 
 void Terminal::OnControlLocked(uint8_t command, Out& out) {
@@ -228,16 +256,17 @@ void Terminal::OnControlLocked(uint8_t command, Out& out) {
             // Answered by the plain beacon frame; the message follows as a
             // data frame.
             ++counters_.messageBeacons;
-            out.push_back(BeaconFrame(dcbId_));
+            out.push_back({BeaconFrame(dcbId_)});
             return;
         case kCmdDownloadDone:
+            // Acknowledged even after StopLineAcksAfter has run out.
             ++counters_.downloadDone;
             lineAckOwed_ = false;
+            lastLineAcked_.reset();
             SendAckLocked(out);
             return;
         case kCmdSearch:
-            ++counters_.searches;
-            out.push_back(ControlFrame(dcbId_, kCmdSearch));
+            OnSearchLocked(out);
             return;
         default:
             return;
@@ -287,7 +316,22 @@ void Terminal::OnTestLocked(const Bytes& raw, Out& out) {
             }
         }
     }
-    out.push_back(std::move(echo));
+    if (echoesToDelay_ > 0) {
+        --echoesToDelay_;
+        ++counters_.echoesDelayed;
+        out.push_back({std::move(echo), echoDelayMs_});
+        return;
+    }
+    out.push_back({std::move(echo)});
+}
+
+void Terminal::OnSearchLocked(Out& out) {
+    if (ignoreSearch_) {
+        ++counters_.searchesIgnored;
+        return;
+    }
+    ++counters_.searches;
+    out.push_back({ControlFrame(dcbId_, kCmdSearch)});
 }
 
 void Terminal::OnAckLocked(Out& out) {
@@ -347,7 +391,7 @@ void Terminal::StartNextItemLocked(Out& out) {
     Item item = std::move(items_.front());
     items_.pop_front();
     if (item.control) {
-        out.push_back(ControlFrame(dcbId_, item.command));
+        out.push_back({ControlFrame(dcbId_, item.command)});
         return;
     }
     const size_t total = (item.payload.size() + kFragmentSize - 1) / kFragmentSize;
@@ -383,7 +427,7 @@ void Terminal::SendFragmentLocked(Out& out) {
 void Terminal::SendDataLocked(const Bytes& frame, Out& out) {
     lastDataSent_ = frame;
     if (dataFramesToCorrupt_ <= 0) {
-        out.push_back(frame);
+        out.push_back({frame});
         return;
     }
     --dataFramesToCorrupt_;
@@ -391,7 +435,7 @@ void Terminal::SendDataLocked(const Bytes& frame, Out& out) {
     uint8_t& checksum = damaged[damaged.size() - kChecksumFromEnd];
     // A checksum is at most 128, so one more never becomes a frame marker.
     checksum = checksum >= 0xFE ? 0x01 : static_cast<uint8_t>(checksum + 1);
-    out.push_back(std::move(damaged));
+    out.push_back({std::move(damaged)});
 }
 
 bool Terminal::SendAckLocked(Out& out) {
@@ -401,7 +445,7 @@ bool Terminal::SendAckLocked(Out& out) {
         return false;
     }
     ++counters_.acksSent;
-    out.push_back(ControlFrame(dcbId_, kCmdAck));
+    out.push_back({ControlFrame(dcbId_, kCmdAck)});
     return true;
 }
 

@@ -11,6 +11,9 @@
 // 200-byte page of a long reply at the following beacon. It answers the short-message beacon, the
 // download search, download lines and the download's done frame, and echoes link test frames.
 //
+// A download line is acknowledged at the first beacon after it was heard; a
+// terminal that missed a line answers that beacon as any other.
+//
 // Faults can be switched on per terminal, so that the manager's error paths
 // meet a misbehaving peer for real.
 //
@@ -21,6 +24,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "tools/devsim/frame.h"
@@ -46,6 +50,9 @@ enum class EchoDamage {
 
 class Terminal {
   public:
+    // StopLineAcksAfter's "acknowledge every line".
+    static constexpr uint32_t kNoLineAckLimit = UINT32_MAX;
+
     // Terminals are made by Station::AddTerminal only.
     class Key {
         friend class Station;
@@ -84,6 +91,21 @@ class Terminal {
     void WithholdAcks(int count);
     // The next `count` link test echoes are damaged.
     void DamageEchoes(int count, EchoDamage how = EchoDamage::kPatternByte);
+    // The next `count` link test echoes go out `delayMs` after the test frame
+    // came instead of at once. Each waits on its own: answers made meanwhile,
+    // by this terminal or others on the line, go out at once and so overtake
+    // it. Stopping the simulator drops echoes still waiting.
+    void DelayEchoes(int count, uint32_t delayMs);
+    // The download search goes unanswered while on; lines, beacons and all
+    // else are still heard and answered.
+    void IgnoreSearch(bool on);
+    // Acknowledges `lines` more download lines from now on, then no further
+    // one: the beacon after such a line finds the terminal as if it had
+    // missed the line, though the line is recorded. A line broadcast again
+    // after its acknowledgement is acknowledged again and counts once. The
+    // done frame is still acknowledged, as a terminal that lost some lines
+    // still hears the end of the run. kNoLineAckLimit switches back.
+    void StopLineAcksAfter(uint32_t lines);
     // The next `count` data frames this terminal sends carry a wrong checksum
     // (the copy kept for a resend after 0x02 is the correct one).
     void CorruptDataFrames(int count);
@@ -117,7 +139,11 @@ class Terminal {
         std::map<uint8_t, Bytes> parts;
         uint8_t pageAskedAfter = 0;  // last fragment number that triggered a page request
     };
-    using Out = std::vector<Bytes>;
+    struct Answer {
+        Bytes bytes;
+        uint32_t delayMs = 0;  // after the frame answered; 0: at once
+    };
+    using Out = std::vector<Answer>;
 
     // Called by the station with the core's mutex held.
     void HandleLocked(const Frame& frame, const Bytes& raw, Out& out);
@@ -127,6 +153,7 @@ class Terminal {
     void OnControlLocked(uint8_t command, Out& out);
     void OnDataLocked(const Frame& frame, const Bytes& raw, Out& out);
     void OnTestLocked(const Bytes& raw, Out& out);
+    void OnSearchLocked(Out& out);
     void OnAckLocked(Out& out);
     void OnReplyFragmentLocked(const Frame& frame);
     void StartNextItemLocked(Out& out);
@@ -144,11 +171,18 @@ class Terminal {
     FragmentPacing pacing_ = FragmentPacing::kAfterAck;
     bool autoPaging_ = true;
     bool lineAckOwed_ = false;
+    std::pair<uint8_t, uint32_t> owedLine_;  // file command and record of the last line heard
+    std::optional<std::pair<uint8_t, uint32_t>> lastLineAcked_;
 
     bool silent_ = false;
     int acksToWithhold_ = 0;
     int echoesToDamage_ = 0;
     EchoDamage echoDamage_ = EchoDamage::kPatternByte;
+    int echoesToDelay_ = 0;
+    uint32_t echoDelayMs_ = 0;
+    bool ignoreSearch_ = false;
+    uint32_t lineAckLimit_ = kNoLineAckLimit;
+    uint32_t linesAckedSinceLimit_ = 0;
     int dataFramesToCorrupt_ = 0;
     uint8_t fragmentToRepeat_ = 0;
     bool repeatSent_ = false;
