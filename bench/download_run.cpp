@@ -494,11 +494,14 @@ void BM_LinkTest(benchmark::State& state) {
     session.Stop();
     session.Sim().Stop();
 
-    // Each probe costs until the next one goes on the line.
+    // Each probe costs until the next one goes on the line. The rate is
+    // taken over whole passes: from the first probe of the first pass to the
+    // first probe of the last one.
     std::vector<double> echoMs, silentMs;
     const LineEvent* prev = nullptr;
-    size_t probes = 0;
-    int64_t firstUs = 0, lastUs = 0;
+    const uint8_t firstId = table[0].dcbIds[0];
+    size_t probes = 0, passProbes = 0;
+    int64_t firstUs = 0, passEndUs = 0;
     for (const LineEvent& e : trace.Events()) {
         if (e.kind != Kind::kProbe)
             continue;
@@ -506,28 +509,39 @@ void BM_LinkTest(benchmark::State& state) {
             (prev->address == silentId ? silentMs : echoMs).push_back(Ms(e.us - prev->us));
         else
             firstUs = e.us;
-        lastUs = e.us;
+        if (e.address == firstId) {
+            passEndUs = e.us;
+            passProbes = probes;
+        }
         ++probes;
         prev = &e;
     }
-    if (probes < 2 || silentMs.empty() || echoMs.empty()) {
+    if (passProbes == 0 || silentMs.empty() || echoMs.empty()) {
         state.SkipWithError("too few probes on the line");
         return;
     }
-    f.seconds = Ms(lastUs - firstUs) / 1000.0;
-    f.probesPerSecond = static_cast<double>(probes - 1) / f.seconds;
+    f.seconds = Ms(passEndUs - firstUs) / 1000.0;
+    f.probesPerSecond = static_cast<double>(passProbes) / f.seconds;
     f.floorPerSecond =
         static_cast<double>(terminals) * 1000.0 / (echoing * kWritePauseMs + kEchoWaitMs);
     f.echoProbeMs = Summarise(echoMs);
     f.silentProbeMs = Summarise(silentMs);
+    bool consistent = true;
     for (size_t i = 0; i < terminals; ++i) {
-        f.sent += counters[i].sentCount;
-        f.ok += counters[i].okCount;
-        f.errors += counters[i].errorCount;
-        f.timeouts += counters[i].timeoutCount;
+        const _TESTSTATUS& c = counters[i];
+        f.sent += c.sentCount;
+        f.ok += c.okCount;
+        f.errors += c.errorCount;
+        f.timeouts += c.timeoutCount;
+        // Every probe ends good or timed out, once the test has stopped.
+        consistent = consistent && c.okCount + c.timeoutCount == c.sentCount && c.sentCount > 0;
     }
     f.silentSent = counters[echoing].sentCount;
     f.silentTimeouts = counters[echoing].timeoutCount;
+    if (!consistent || f.errors != 0 || f.silentTimeouts != f.silentSent) {
+        state.SkipWithError("the test's counters do not add up");
+        return;
+    }
     g_tests.push_back(f);
     state.SetIterationTime(f.seconds);
     state.counters["probes_per_s"] = f.probesPerSecond;
