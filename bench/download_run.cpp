@@ -35,6 +35,7 @@
 //                [benchmark flags]
 //
 // Defaults: 500 lines, 20 terminals (about 3 minutes); 4 echoing, 10 s.
+// --benchmark_filter=download_run (or link_test) runs one of the two.
 // A pseudo-terminal has no baud delay, so no figure holds line time.
 #include <benchmark/benchmark.h>
 
