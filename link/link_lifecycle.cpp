@@ -49,8 +49,10 @@ int OpenStationPort(Link& link, const StationEntry& entry, StationLink& station)
     char name[sizeof entry.portName + 1] = {};
     std::memcpy(name, entry.portName.data(), entry.portName.size());
     int err = 0;
+    station.portName = entry.portName;
     station.port = SerialPort::Open(entry.portName.data(), link.programDir, &err);
     if (station.port) {
+        station.portUp = true;
         // Whatever the line held before the link is stale. Cleared here,
         // before any thread runs, so that an answer to the first beacon is
         // never thrown away with it.

@@ -6,6 +6,12 @@
 // senders, short-message senders) are owned by the link's WorkerSet and
 // joined at StopLink as well, so no thread outlives the link.
 //
+// A station whose port hangs up (a USB adapter pulled out) keeps its place,
+// terminals and queues: its reader closes the port and opens the same name
+// again once the device is back. Only the reader changes `port`, and only
+// under the port lock; every other thread uses it under that lock and finds
+// it null while the device is gone.
+//
 // Lock order, where two are held together: port lock, then receive lock (the
 // reader). The queue lock is held alone by everybody except the frame
 // handler's senders, which take it with nothing else held.
@@ -112,7 +118,13 @@ struct TerminalLink {
 struct StationLink {
     uint8_t hostId = 0;
     uint8_t position = 0;
-    std::unique_ptr<SerialPort> port;
+    std::array<char, kPortNameMax> portName{};  // NUL-terminated only when shorter
+    std::unique_ptr<SerialPort> port;           // null while the device is gone
+    // Whether the port is open; read without the port lock by senders that
+    // refuse at once rather than queue for a gone device.
+    std::atomic<bool> portUp{false};
+    // Frames the writer threw away while the device was gone.
+    std::atomic<uint32_t> framesDropped{0};
     Event frameReady{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};
     Event wake{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};
 

@@ -68,14 +68,61 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
     HandOver(station, f);
 }
 
+// How often a station whose device has gone tries to open its port again. A
+// failed open costs a path lookup; the beacons resume well within a second
+// of the device's return.
+constexpr uint32_t kReopenInterval = 250;
+
+// Closes the port of a device that has gone. The writer finds it null from
+// here on and drops what it takes from the queue.
+void DropPort(StationLink& station) {
+    std::unique_ptr<SerialPort> gone;
+    {
+        std::lock_guard<std::mutex> hold(station.portLock);
+        gone = std::move(station.port);
+        station.portUp = false;
+    }
+}
+
+// Opens the station's port again, by the same name and with the same line
+// settings, once its device is back. A timed wait on the stop event spaces
+// the attempts, so the link stops at once meanwhile. False when it stopped.
+bool AwaitPort(Link& link, StationLink& station) {
+    for (;;) {
+        if (link.stop.Wait(kReopenInterval))
+            return false;
+        int err = 0;
+        auto port = SerialPort::Open(station.portName.data(), link.programDir, &err);
+        // A line that is hung up already would only be lost again at once.
+        if (!port || port->GoneNow())
+            continue;
+        port->Purge();
+        {
+            std::lock_guard<std::mutex> portHold(station.portLock);
+            std::lock_guard<std::mutex> receiveHold(station.receiveLock);
+            // A frame torn by the loss never completes.
+            station.assembler.Reset();
+            station.port = std::move(port);
+            station.portUp = true;
+        }
+        char text[64];
+        std::snprintf(text, sizeof text, "Port reopened, %u frames dropped meanwhile",
+                      station.framesDropped.exchange(0, std::memory_order_relaxed));
+        LogError(text, station.hostId, 255);
+        return true;
+    }
+}
+
 }  // namespace
 
+// Only this thread changes station.port, so it reads the pointer without the
+// port lock; it takes the lock to use the port or to change it.
 void ReaderThread(Link& link, StationLink& station, std::latch& ready) {
     ready.count_down();
-    if (!station.port)
-        return;
     uint8_t buf[kReadBuffer];
     for (;;) {
+        if (!station.port && !AwaitPort(link, station))
+            return;
         int r = WaitAny({&link.stop, &station.port->Readable()}, kInfinite);
         if (r == 0)
             return;
@@ -96,12 +143,11 @@ void ReaderThread(Link& link, StationLink& station, std::latch& ready) {
             continue;
         // The device is gone (a USB adapter pulled out, the line hung up) or
         // fails for good: polling it again would report the same at once,
-        // for ever. Say so once and wait for the stop.
+        // for ever. Say so once, close it and wait for the device to return.
         char text[40];
         std::snprintf(text, sizeof text, "ReadFile Error %d", n == kReadHungUp ? EIO : err);
         LogError(text, station.hostId, 255);
-        link.stop.Wait(kInfinite);
-        return;
+        DropPort(station);
     }
 }
 

@@ -94,7 +94,7 @@ void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t comm
 
 int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame,
                  Carrier carrier, OnAck onAck) {
-    if (stationPos >= link.stations.size() || !link.stations[stationPos]->port ||
+    if (stationPos >= link.stations.size() || !link.stations[stationPos]->portUp ||
         terminalPos >= link.stations[stationPos]->terminals.size()) {
         LogError("SendMACFrame hCom Error", stationPos, terminalPos);
         return 0;

@@ -50,6 +50,14 @@ void WriterThread(Link& link, StationLink& station, std::latch& ready) {
         }
         {
             std::lock_guard<std::mutex> hold(station.portLock);
+            if (!station.port) {
+                // The device is gone. What is queued meanwhile is dropped,
+                // not kept for its return: beacons and acknowledgements would
+                // be stale by then, and a sender waiting for an answer sends
+                // again anyway. The reader counts them in its reopen line.
+                station.framesDropped.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
             SleepMs(kWritePause);
             // Waits for room in the output queue rather than drop bytes;
             // gives up only when the link stops or the port fails.

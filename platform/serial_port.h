@@ -105,6 +105,10 @@ class SerialPort {
     // WaitAny, so a reader must stop waiting on it once this is true.
     bool HungUp() const { return hungUp_.load(std::memory_order_relaxed); }
 
+    // Whether the device has gone, asking the line now instead of waiting
+    // for a read to tell: a port that opened on a line already hung up.
+    bool GoneNow() { return HungUp() || CheckHangUp(); }
+
     // Signalled while input is waiting, or when the port has hung up.
     const Waitable& Readable() const { return readable_; }
 

@@ -8,6 +8,7 @@
 #include "link/link_state.h"
 #include "platform/app_log.h"
 #include "tests/link/link_fixture.h"
+#include "tools/devsim/frame.h"
 
 namespace qm::test {
 namespace {
@@ -146,6 +147,9 @@ TEST_F(LinkLifecycle, AVanishedDeviceIsLoggedOnceAndDoesNotSpin) {
     com3.master = -1;
     for (int& s : slaves_) close(s);
     slaves_.clear();
+    // Its node goes too, so the link waiting for it never takes another
+    // pseudo-terminal that comes to bear the same number.
+    std::filesystem::remove(*home_ / "ports/COM3");
     ASSERT_TRUE(WaitUntil([] { return CountLogLines("ReadFile Error 5") == 1; }, 2000));
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
@@ -160,6 +164,36 @@ TEST_F(LinkLifecycle, AVanishedDeviceIsLoggedOnceAndDoesNotSpin) {
     EXPECT_EQ(CountLogLines("ReadFile Error"), 1);
     SDKDeInit();
     EXPECT_EQ(CurrentLink(), nullptr);
+}
+
+TEST_F(LinkLifecycle, AStationWhoseAdapterComesBackResumesAndTheOthersRunOn) {
+    AddPort("COM3");
+    TestPort& com4 = AddPort("COM4");
+    std::vector<_DEVINFO> st = {Station(1, "COM3", {5}), Station(2, "COM4", {8})};
+    ASSERT_EQ(Init(st), 1);
+    const std::vector<uint8_t> beacon5 = {0x00, 0x05, 0xFA, 0xFF},
+                               beacon8 = {0x00, 0x08, 0xF7, 0xFF};
+    ASSERT_TRUE(ReadUntil(ports_[0].master, beacon5, 2000));
+    // Unplugged: the line hangs up and its device node goes.
+    close(ports_[0].master);
+    ports_[0].master = -1;
+    std::filesystem::remove(*home_ / "ports/COM3");
+    ASSERT_TRUE(WaitUntil([] { return CountLogLines("ReadFile Error 5") == 1; }, 2000));
+    EXPECT_TRUE(ReadUntil(com4.master, beacon8, 1000)) << "the other station must run on";
+    // Plugged in again: another device under the same name.
+    TestPort& back = AddPort("COM3");
+    ASSERT_TRUE(ReadUntil(back.master, beacon5, 1000));
+    EXPECT_EQ(CountLogLines("Port reopened"), 1);
+    EXPECT_EQ(CountLogLines("ReadFile Error"), 1);
+    const std::vector<uint8_t> frame = devsim::DataFrame(5, 0x12, 1, 1, Text("0012"));
+    ASSERT_EQ(write(back.master, frame.data(), frame.size()), ssize_t(frame.size()));
+    WindowMessage m;
+    ASSERT_TRUE(window_->GetMessage(&m, 2000));
+    ASSERT_EQ(m.message, uint32_t{WM_REQUEST_RECEIVED});
+    const auto* record = reinterpret_cast<const _REQUESTRECORD*>(m.wParam);
+    EXPECT_EQ(record->hostId, 1);
+    EXPECT_EQ(record->dcbId, 5);
+    EXPECT_TRUE(ReadUntil(com4.master, beacon8, 1000));
 }
 
 }  // namespace
