@@ -143,10 +143,16 @@ void ReaderThread(Link& link, StationLink& station, std::latch& ready) {
             continue;
         // The device is gone (a USB adapter pulled out, the line hung up) or
         // fails for good: polling it again would report the same at once,
-        // for ever. Say so once, close it and wait for the device to return.
+        // for ever. Say so once. A device that has gone may come back, so
+        // its port is closed and awaited; one still there but failing would
+        // fail again when reopened, so its station waits for the stop.
         char text[40];
         std::snprintf(text, sizeof text, "ReadFile Error %d", n == kReadHungUp ? EIO : err);
         LogError(text, station.hostId, 255);
+        if (n != kReadHungUp) {
+            link.stop.Wait(kInfinite);
+            return;
+        }
         DropPort(station);
     }
 }
