@@ -84,22 +84,13 @@ void BM_BeaconRound(benchmark::State& state) {
 
     BeaconLog log;
     LinkSession session;
-    if (!session.Ok()) {
-        state.SkipWithError(session.Error().c_str());
+    const auto table = session.StartOneStation(
+        state, terminals, kBeaconInterval, [&](const std::vector<_DEVINFO>&) {
+            session.Sim().SetHistoryLimit(64);
+            session.Sim().SetTraceSink([&log](const devsim::FrameRecord& r) { log.Add(r); });
+        });
+    if (table.empty())
         return;
-    }
-    std::string error;
-    auto table = BuildSite(session.Sim(), 1, terminals, false, &error);
-    if (table.empty()) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    session.Sim().SetHistoryLimit(64);
-    session.Sim().SetTraceSink([&log](const devsim::FrameRecord& r) { log.Add(r); });
-    if (!session.Start(table, kBeaconInterval)) {
-        state.SkipWithError(session.Error().c_str());
-        return;
-    }
 
     const size_t needed = kWarmUpBeacons + visits + 1;
     bool complete = false;

@@ -302,27 +302,18 @@ void BM_DownloadRun(benchmark::State& state) {
     const size_t terminals = static_cast<size_t>(state.range(1));
     LineTrace trace;
     LinkSession session;
-    if (!session.Ok()) {
-        state.SkipWithError(session.Error().c_str());
+    const auto table = session.StartOneStation(
+        state, terminals, kBeaconInterval, [&](const std::vector<_DEVINFO>&) {
+            session.Sim().SetHistoryLimit(64);
+            session.Sim().SetTraceSink([&trace](const devsim::FrameRecord& r) { trace.Add(r); });
+        });
+    if (table.empty())
         return;
-    }
     std::string text;
     for (size_t i = 0; i < lines; ++i) text += LineText(i) + "\r\n";
     if (!session.Home().WriteFile(std::string("TXT/") + service::kMasterDataFiles[kFileIndex].name,
                                   text)) {
         state.SkipWithError("cannot write the download file");
-        return;
-    }
-    std::string error;
-    auto table = BuildSite(session.Sim(), 1, terminals, false, &error);
-    if (table.empty()) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    session.Sim().SetHistoryLimit(64);
-    session.Sim().SetTraceSink([&trace](const devsim::FrameRecord& r) { trace.Add(r); });
-    if (!session.Start(table, kBeaconInterval)) {
-        state.SkipWithError(session.Error().c_str());
         return;
     }
 
@@ -459,24 +450,16 @@ void BM_LinkTest(benchmark::State& state) {
     const size_t terminals = echoing + 1;
     LineTrace trace;
     LinkSession session;
-    if (!session.Ok()) {
-        state.SkipWithError(session.Error().c_str());
+    const auto table = session.StartOneStation(
+        state, terminals, kBeaconInterval, [&](const std::vector<_DEVINFO>& site) {
+            const uint8_t silent = site[0].dcbIds[echoing];
+            session.Sim().FindStation(PortName(0))->FindTerminal(silent)->SetSilent(true);
+            session.Sim().SetHistoryLimit(64);
+            session.Sim().SetTraceSink([&trace](const devsim::FrameRecord& r) { trace.Add(r); });
+        });
+    if (table.empty())
         return;
-    }
-    std::string error;
-    auto table = BuildSite(session.Sim(), 1, terminals, false, &error);
-    if (table.empty()) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
     const uint8_t silentId = table[0].dcbIds[echoing];
-    session.Sim().FindStation(PortName(0))->FindTerminal(silentId)->SetSilent(true);
-    session.Sim().SetHistoryLimit(64);
-    session.Sim().SetTraceSink([&trace](const devsim::FrameRecord& r) { trace.Add(r); });
-    if (!session.Start(table, kBeaconInterval)) {
-        state.SkipWithError(session.Error().c_str());
-        return;
-    }
 
     std::vector<_TESTSTATUS> counters(terminals);
     for (_TESTSTATUS& c : counters) c.selected = 1;

@@ -61,21 +61,11 @@ void BM_LinkLatency(benchmark::State& state) {
     const size_t blocks = static_cast<size_t>(state.range(0));
     const size_t fragments = (blocks * kBlock + devsim::kFragmentSize - 1) / devsim::kFragmentSize;
     LinkSession session;
-    if (!session.Ok()) {
-        state.SkipWithError(session.Error().c_str());
+    const auto table = session.StartOneStation(
+        state, 1, kBeaconInterval,
+        [&](const std::vector<_DEVINFO>&) { session.Sim().SetHistoryLimit(256); });
+    if (table.empty())
         return;
-    }
-    std::string error;
-    auto table = BuildSite(session.Sim(), 1, 1, false, &error);
-    if (table.empty()) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    session.Sim().SetHistoryLimit(256);
-    if (!session.Start(table, kBeaconInterval)) {
-        state.SkipWithError(session.Error().c_str());
-        return;
-    }
     devsim::Terminal& terminal = *session.Sim().FindStation(PortName(0))->FindTerminal(kDcb);
     const std::string port = PortName(0);
 

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,26 @@ class LinkSession {
         if (!started_)
             error_ = "SDKInit failed";
         return started_;
+    }
+
+    // A site of one station with terminals 1..terminals in the simulator,
+    // then Start. `prepare` runs in between, to set the simulator up (trace,
+    // faults) with the station table at hand. On any failure the benchmark
+    // is skipped with the reason and the table returned empty.
+    std::vector<_DEVINFO> StartOneStation(
+        benchmark::State& state, size_t terminals, uint32_t beaconIntervalMs,
+        const std::function<void(const std::vector<_DEVINFO>&)>& prepare) {
+        std::vector<_DEVINFO> table;
+        if (Ok()) {
+            table = BuildSite(*sim_, 1, terminals, false, &error_);
+            if (!table.empty())
+                prepare(table);
+        }
+        if (!Ok() || table.empty() || !Start(table, beaconIntervalMs)) {
+            state.SkipWithError(error_.c_str());
+            return {};
+        }
+        return table;
     }
 
     void Stop() {
