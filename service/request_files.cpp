@@ -1,5 +1,6 @@
 #include "service/request_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -122,7 +123,9 @@ int ReadReplyFile(const std::string& txtDir, uint8_t hostId, uint8_t* data, size
         text += std::strspn(text, " \t");
         const size_t n = std::min(std::strlen(text), capacity - std::min(capacity, at));
         std::memcpy(data + at, text, n);
-        out->length = kLogonReplyLength;
+        // The verdict always takes 11 bytes of the caller's buffer, never more
+        // than the buffer has.
+        out->length = static_cast<uint32_t>(std::min<size_t>(kLogonReplyLength, capacity));
         return 1;
     }
     while (std::fgets(line, sizeof line, f.get())) {

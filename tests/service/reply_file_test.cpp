@@ -30,11 +30,11 @@ class ReplyFileTest : public SiteTest {
         qm::WindowMessage m;
         ASSERT_TRUE(window_->GetMessage(&m, kWaitMs));
     }
-    int Read(uint8_t host) {
+    int Read(uint8_t host, size_t capacity = kBuffer) {
         result_ = qm::ReplyResult{};
         result_.code = 0x77;
         result_.dcbId = 0x77;
-        return qm::ReadReplyFile(txt_, host, buffer_.data(), kBuffer, &result_);
+        return qm::ReadReplyFile(txt_, host, buffer_.data(), capacity, &result_);
     }
     bool UntouchedFrom(size_t from, size_t to) const {
         for (size_t i = from; i < to; ++i)
@@ -122,6 +122,13 @@ TEST_F(ReplyFileTest, ReplyStopsAtTheBufferEnd) {
     // 83 lines of three slots fill 4980 bytes; the 84th would not fit.
     EXPECT_EQ(result_.length, 4980u);
     EXPECT_TRUE(UntouchedFrom(kBuffer, buffer_.size()));
+
+    // A logon verdict in a buffer shorter than its 11 bytes reports only
+    // what the buffer holds.
+    Request(2, 7, 29);
+    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "DL   007\r\n1 Alice\r\n"));
+    ASSERT_EQ(Read(2, 4), 1);
+    EXPECT_EQ(result_.length, 4u);
 }
 
 TEST_F(ReplyFileTest, ExportedReaderFillsExactly5000Bytes) {
