@@ -71,13 +71,18 @@ uint8_t LeadingNumber(std::string_view digits) {
     return static_cast<uint8_t>(value);
 }
 
+// The first line as a read of at most `most` bytes takes it, up to a NUL.
+std::string_view FirstLine(std::string_view file, size_t most) {
+    std::string_view line = file.substr(0, most);
+    if (const size_t end = line.find('\n'); end != std::string_view::npos)
+        line = line.substr(0, end + 1);
+    return line.substr(0, line.find('\0'));
+}
+
 // The title is the first line (as a 99-byte read takes it, up to a NUL),
 // cut to 20 bytes, without its line end, centred in 20 blanks.
 void CheckTitle(std::string_view file) {
-    std::string_view line = file.substr(0, 99);
-    line = line.substr(0, std::min(line.find('\n') + 1, line.size()));
-    line = line.substr(0, std::min(line.find('\0'), line.size()));
-    line = line.substr(0, kTitleSize);
+    std::string_view line = FirstLine(file, 99).substr(0, kTitleSize);
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
     std::string want(kTitleSize, ' ');
     want.replace((kTitleSize - line.size()) / 2, line.size(), line);
@@ -89,9 +94,7 @@ void CheckTitle(std::string_view file) {
 // becomes one record in its terminal's file, nothing else does.
 void CheckShortMessage(const SiteContext& site, std::string_view file) {
     QM_FUZZ_CHECK(!fs::exists(site.txtDir + "/DX.txt"));
-    std::string_view line = file.substr(0, 259);
-    line = line.substr(0, std::min(line.find('\n') + 1, line.size()));
-    line = line.substr(0, std::min(line.find('\0'), line.size()));
+    const std::string_view line = FirstLine(file, 259);
     const std::string_view text =
         line.size() < 9 ? std::string_view() : line.substr(8, line.find_first_of("\r\n", 8) - 8);
 
