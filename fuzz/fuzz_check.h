@@ -50,4 +50,16 @@ inline bool WriteWhole(const std::filesystem::path& path, const uint8_t* data, s
     return std::fclose(f) == 0 && ok;
 }
 
+// A file's whole contents; empty when it cannot be read.
+inline std::string ReadWhole(const std::filesystem::path& path) {
+    std::string bytes;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return bytes;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
+    std::fclose(f);
+    return bytes;
+}
+
 }  // namespace qm::fuzz

@@ -201,6 +201,10 @@ void HandleFrame(Link& link, StationLink& station, const Frame& f) {
 
 }  // namespace
 
+void HandleReceivedFrame(Link& link, StationLink& station, const Frame& frame) {
+    HandleFrame(link, station, frame);
+}
+
 void FrameHandlerThread(Link& link, StationLink& station, std::latch& ready) {
     ready.count_down();
     for (;;) {
@@ -218,7 +222,7 @@ void FrameHandlerThread(Link& link, StationLink& station, std::latch& ready) {
             // Handled outside the receive lock: the reassembly state belongs
             // to this thread alone, and the reader keeps taking bytes
             // (acknowledgements among them) meanwhile.
-            HandleFrame(link, station, frame);
+            HandleReceivedFrame(link, station, frame);
             if (link.stop.IsSet())
                 return;
         }

@@ -115,6 +115,13 @@ bool AwaitPort(Link& link, StationLink& station) {
 
 }  // namespace
 
+void TakeReceivedBytes(Link& link, StationLink& station, std::span<const uint8_t> bytes) {
+    for (const uint8_t b : bytes) {
+        if (auto out = station.assembler.Feed(b))
+            Settle(link, station, *out);
+    }
+}
+
 // Only this thread changes station.port, so it reads the pointer without the
 // port lock; it takes the lock to use the port or to change it.
 void ReaderThread(Link& link, StationLink& station, std::latch& ready) {
@@ -134,10 +141,8 @@ void ReaderThread(Link& link, StationLink& station, std::latch& ready) {
             n = station.port->Read(buf, sizeof buf);
             if (n == -1)
                 err = errno;
-            for (ssize_t i = 0; i < n; ++i) {
-                if (auto out = station.assembler.Feed(buf[i]))
-                    Settle(link, station, *out);
-            }
+            if (n > 0)
+                TakeReceivedBytes(link, station, {buf, static_cast<size_t>(n)});
         }
         if (n >= 0 || err == EAGAIN || err == EINTR)
             continue;

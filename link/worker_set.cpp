@@ -6,6 +6,13 @@
 
 namespace qm {
 
+void WorkerSet::Join(Worker& worker) {
+    // A starter may run the job on the calling thread and hand back no
+    // thread at all.
+    if (worker.thread.joinable())
+        worker.thread.join();
+}
+
 void WorkerSet::ReapFinishedLocked(std::list<Worker>& finished) {
     for (auto it = workers_.begin(); it != workers_.end();) {
         if (it->done->load()) {
@@ -45,7 +52,7 @@ bool WorkerSet::Start(std::function<void()> fn) {
         }
     }
     // Joined outside the lock: a finished worker has only its return left.
-    for (Worker& w : finished) w.thread.join();
+    for (Worker& w : finished) Join(w);
     if (!started)
         LogError("Worker thread not started", 255, 255);
     return started;
@@ -58,7 +65,7 @@ void WorkerSet::JoinAll() {
         closed_ = true;
         all.swap(workers_);
     }
-    for (Worker& w : all) w.thread.join();
+    for (Worker& w : all) Join(w);
 }
 
 }  // namespace qm

@@ -21,7 +21,9 @@ class WorkerSet {
     WorkerSet& operator=(const WorkerSet&) = delete;
 
     // How a worker's thread is made; std::thread by default. Replaceable so
-    // that a system out of threads can be played.
+    // that a system out of threads can be played, or the job run at once on
+    // the caller's thread (the starter then returns an empty std::thread; the
+    // job runs under the set's lock and must not start a worker itself).
     using Starter = std::function<std::thread(std::function<void()>)>;
     void SetStarter(Starter starter);
 
@@ -37,6 +39,7 @@ class WorkerSet {
         std::shared_ptr<std::atomic<bool>> done;
     };
     void ReapFinishedLocked(std::list<Worker>& finished);
+    static void Join(Worker& worker);
 
     std::mutex lock_;
     std::list<Worker> workers_;

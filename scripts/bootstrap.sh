@@ -9,7 +9,9 @@ packages=(
     libbenchmark-dev
     qt6-base-dev
     clang-format
-    libclang-rt-14-dev
+    # The fuzz build: clang, and its runtime libraries with libFuzzer and
+    # the sanitizers (clang does not pull them in itself).
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -8,7 +8,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 build="$here/build/fuzz"
-targets=(frame_assembler data_frame reply_file master_data profile)
+# Every fuzz/<target>_fuzz.cpp is a target, as fuzz/CMakeLists.txt builds them.
+targets=()
+for source in "$here"/fuzz/*_fuzz.cpp; do
+    name=$(basename "$source" .cpp)
+    targets+=("${name%_fuzz}")
+done
 
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQM_FUZZ=ON -DQM_GUI=OFF -DQM_BENCH=OFF >/dev/null

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds QM and runs every test: the normal build, then the
 # AddressSanitizer/UndefinedBehaviorSanitizer build, then the threaded link
-# under ThreadSanitizer.
+# under ThreadSanitizer, then every fuzz target for a few seconds from its
+# seed corpus (QM_FUZZ_SECONDS each, default 8).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/bootstrap.sh"
@@ -27,3 +28,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== ThreadSanitizer build"
 "$here/scripts/build.sh" tsan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest "$here/build/tsan"
+
+echo "== fuzz targets"
+# Their own clang build in build/fuzz; a finding fails the run.
+"$here/scripts/fuzz.sh" "${QM_FUZZ_SECONDS:-8}"
