@@ -19,9 +19,12 @@ TEST_F(Beacons, PollEveryTerminalInTableOrderRoundAfterRound) {
     // BeaconInterVal plus the write pause after the previous one was queued.
     const int64_t meanGapMs = (recs[6].timeUs - recs[0].timeUs) / 6 / 1000;
     EXPECT_GE(meanGapMs, 105);
+    // Each gap is read off the simulator's receive times, which a loaded
+    // machine delays by tens of milliseconds one by one: a single gap only
+    // shows that the beacon waited at all, the mean shows how long.
     for (size_t i = 1; i < 7; ++i) {
         int64_t gapMs = (recs[i].timeUs - recs[i - 1].timeUs) / 1000;
-        EXPECT_GE(gapMs, 100) << "between beacons " << i - 1 << " and " << i;
+        EXPECT_GE(gapMs, 50) << "between beacons " << i - 1 << " and " << i;
         // Far below the 3 s an outstanding exchange may take, yet loose
         // enough for a loaded machine.
         EXPECT_LT(gapMs, 1500) << "between beacons " << i - 1 << " and " << i;
