@@ -46,6 +46,9 @@ struct ShortMessage {
     int number = -1;  // -1 when the three digits are missing or not digits
     Bytes text;
     Bytes payload;
+    // Reply fragments the terminal had received when the message came, so
+    // that a message can be placed among the fragments of a long reply.
+    size_t fragmentsBefore = 0;
 };
 
 // One record of a download run as broadcast to the station.
