@@ -82,7 +82,10 @@ Figures Ledger::Settle(const std::map<Terminal, Received>& received,
         f.requestsCarried += requests.matched;
         f.requestsDuplicated += requests.duplicated;
         f.requestsForeign += requests.foreign;
-        requestsLost[t.first] += books.queued.size() - requests.matched;
+        const uint64_t unsent = got.requestUnsent && !books.queued.empty() ? 1 : 0;
+        f.requestsUnsent += unsent;
+        requestsLost[t.first] += books.queued.size() - unsent -
+                                 std::min<uint64_t>(requests.matched, books.queued.size() - unsent);
 
         const Match replies = MatchInOrder(books.replies, got.replies);
         f.repliesWritten += books.replies.size();
@@ -92,13 +95,15 @@ Figures Ledger::Settle(const std::map<Terminal, Received>& received,
         repliesUndelivered[t.first] += books.replies.size() - replies.matched;
         repliesCutShort[t.first] += got.repliesCutShort;
 
+        const uint64_t clockSent = books.clockRequests - (got.clockUnsent ? 1 : 0);
         f.clockRequests += books.clockRequests;
+        f.clockUnsent += books.clockRequests - clockSent;
         f.clockAnswers += got.clockAnswers;
         f.clockAnswersBad += got.clockAnswersBad;
-        if (got.clockAnswers < books.clockRequests)
-            f.clockAnswersMissing += books.clockRequests - got.clockAnswers;
+        if (got.clockAnswers < clockSent)
+            f.clockAnswersMissing += clockSent - got.clockAnswers;
         else
-            f.clockAnswersExtra += got.clockAnswers - books.clockRequests;
+            f.clockAnswersExtra += got.clockAnswers - clockSent;
     }
     // A file read twice in a row stands for the request it replaced when
     // that one is missing; a second read with nothing missing is a

@@ -21,6 +21,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct Figures {
     uint64_t requestsQueued = 0;
+    uint64_t requestsUnsent = 0;   // still with the terminal at the end (no beacon came)
     uint64_t requestsCarried = 0;  // read by the back-end exactly once
     uint64_t requestsLost = 0;
     uint64_t requestsDuplicated = 0;
@@ -52,6 +53,7 @@ struct Figures {
     uint64_t shortMessagesForeign = 0;
 
     uint64_t clockRequests = 0;
+    uint64_t clockUnsent = 0;
     uint64_t clockAnswers = 0;
     uint64_t clockAnswersMissing = 0;
     uint64_t clockAnswersExtra = 0;
@@ -70,6 +72,9 @@ struct Figures {
 struct Received {
     std::vector<Bytes> replies;    // transaction replies, in order
     uint64_t repliesCutShort = 0;  // long replies whose paging a short message ended
+    // The terminal's last request or clock request had not gone out yet.
+    bool requestUnsent = false;
+    bool clockUnsent = false;
     uint64_t clockAnswers = 0;
     uint64_t clockAnswersBad = 0;
     std::vector<std::pair<int, Bytes>> shortMessages;  // number, text

@@ -235,6 +235,7 @@ struct SimTerminal {
     Ledger::Terminal id;
     devsim::Terminal* device = nullptr;
     std::set<uint8_t> controlCodesSent;
+    bool lastWasClock = false;  // the kind of the item queued last
 };
 
 class Soak {
@@ -396,10 +397,12 @@ bool Soak::StartManager() {
 }
 
 void Soak::QueueItem(SimTerminal& t) {
+    t.lastWasClock = false;
     const int roll = static_cast<int>(Random(0, 99));
     if (roll < s_.clockPercent) {
         t.device->QueueClockRequest();
         ledger_.ClockQueued(t.id);
+        t.lastWasClock = true;
         return;
     }
     if (roll < s_.clockPercent + s_.controlPercent) {
@@ -536,6 +539,10 @@ std::map<Ledger::Terminal, Received> Soak::Collect() const {
     std::map<Ledger::Terminal, Received> all;
     for (const SimTerminal& t : terminals_) {
         Received& r = all[t.id];
+        // A terminal is given its next item only when it has sent the last,
+        // so what it still holds is that one item.
+        if (t.device->PendingItems() > 0)
+            (t.lastWasClock ? r.clockUnsent : r.requestUnsent) = true;
         for (devsim::Reply& reply : t.device->Replies()) {
             if (reply.command != kCodeClock) {
                 r.replies.push_back(std::move(reply.data));
@@ -727,13 +734,14 @@ int Soak::Report() {
     std::printf("time: traffic %.1f s, drain %.1f s (%s), run %.1f s\n", trafficSeconds,
                 seconds - trafficSeconds, settled_ ? "settled" : "NOT SETTLED", seconds);
     std::printf(
-        "requests: queued %llu, carried %llu (%.1f/s over the run), lost %llu, duplicated %llu, "
+        "requests: queued %llu, not sent by the end %llu, carried %llu (%.1f/s over the run), "
+        "lost %llu, duplicated %llu, "
         "foreign %llu; replaced by the station's next request before the back-end read them "
         "%llu; DX requests filed, never answered %llu\n",
-        (unsigned long long)f.requestsQueued, (unsigned long long)f.requestsCarried,
-        static_cast<double>(f.requestsCarried) / seconds, (unsigned long long)f.requestsLost,
-        (unsigned long long)f.requestsDuplicated, (unsigned long long)f.requestsForeign,
-        (unsigned long long)f.requestsReplacedBeforeRead,
+        (unsigned long long)f.requestsQueued, (unsigned long long)f.requestsUnsent,
+        (unsigned long long)f.requestsCarried, static_cast<double>(f.requestsCarried) / seconds,
+        (unsigned long long)f.requestsLost, (unsigned long long)f.requestsDuplicated,
+        (unsigned long long)f.requestsForeign, (unsigned long long)f.requestsReplacedBeforeRead,
         (unsigned long long)dxRequestsUnanswered_);
     std::printf(
         "replies: written %llu, delivered %llu, refused as superseded by a later request %llu, "
@@ -750,10 +758,12 @@ int Soak::Report() {
         (unsigned long long)f.shortMessagesSent, (unsigned long long)f.shortMessagesDelivered,
         (unsigned long long)f.shortMessagesLost, (unsigned long long)f.shortMessagesDuplicated,
         (unsigned long long)f.shortMessagesForeign, (unsigned long long)shortMessagesPostponed_);
-    std::printf("clock: requests %llu, answers %llu, missing %llu, extra %llu, bad %llu\n",
-                (unsigned long long)f.clockRequests, (unsigned long long)f.clockAnswers,
-                (unsigned long long)f.clockAnswersMissing, (unsigned long long)f.clockAnswersExtra,
-                (unsigned long long)f.clockAnswersBad);
+    std::printf(
+        "clock: requests %llu, not sent by the end %llu, answers %llu, missing %llu, extra %llu, "
+        "bad %llu\n",
+        (unsigned long long)f.clockRequests, (unsigned long long)f.clockUnsent,
+        (unsigned long long)f.clockAnswers, (unsigned long long)f.clockAnswersMissing,
+        (unsigned long long)f.clockAnswersExtra, (unsigned long long)f.clockAnswersBad);
     const long growth = warm_.rssKiB >= 0 && last_.rssKiB >= 0 ? last_.rssKiB - warm_.rssKiB : 0;
     std::printf(
         "memory: VmRSS %ld KiB after %d s, %ld KiB at the end, growth %ld KiB (bound %d); "
