@@ -71,6 +71,10 @@ struct TerminalCounters {
     uint64_t acksWithheld = 0;
     uint64_t badFrames = 0;        // addressed data or broadcast frames failing their checksum
     uint64_t retransmissions = 0;  // repeats of a data frame whose ack was withheld
+    // A data frame equal to the last one, which was acknowledged, came again:
+    // the manager sent it once more because the acknowledgement reached it
+    // late or not at all. A terminal cannot tell it from a new frame.
+    uint64_t repeatsAfterAck = 0;
     uint64_t ignoredWhileSilent = 0;
 
     uint64_t searchesIgnored = 0;   // download searches left unanswered on purpose

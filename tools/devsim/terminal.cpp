@@ -291,6 +291,8 @@ void Terminal::OnDataLocked(const Frame& frame, const Bytes& raw, Out& out) {
         lastDataAcked_ = SendAckLocked(out);
         return;
     }
+    if (raw == lastDataReceived_)
+        ++counters_.repeatsAfterAck;
     lastDataReceived_ = raw;
     lastDataAcked_ = SendAckLocked(out);
     if (frame.command == kCmdShortMessage) {

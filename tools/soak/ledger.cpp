@@ -147,6 +147,16 @@ Figures Ledger::Settle(const std::map<Terminal, Received>& received,
     uint64_t allDeliveries = 0;
     for (const auto& [key, n] : deliveries) allDeliveries += n;
     f.shortMessagesForeign = allDeliveries - matchedDeliveries;
+
+    // Each repeat the terminals saw explains one duplicate at most.
+    uint64_t repeats = 0;
+    for (const auto& [t, got] : received) repeats += got.repeatsAfterAck;
+    for (uint64_t* dup : {&f.shortMessagesDuplicated, &f.repliesDuplicated, &f.clockAnswersExtra}) {
+        const uint64_t explained = std::min(*dup, repeats);
+        *dup -= explained;
+        repeats -= explained;
+        f.repeatedAfterLateAck += explained;
+    }
     return f;
 }
 

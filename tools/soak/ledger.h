@@ -59,6 +59,10 @@ struct Figures {
     uint64_t clockAnswersExtra = 0;
     uint64_t clockAnswersBad = 0;
 
+    // Deliveries counted twice because the manager sent a frame again after
+    // its acknowledgement came late: the terminal takes the repeat as new.
+    uint64_t repeatedAfterLateAck = 0;
+
     // Everything the protocol does not explain: the run fails on any.
     uint64_t Faults() const {
         return requestsLost + requestsDuplicated + requestsForeign + repliesSendFailed +
@@ -78,6 +82,7 @@ struct Received {
     uint64_t clockAnswers = 0;
     uint64_t clockAnswersBad = 0;
     std::vector<std::pair<int, Bytes>> shortMessages;  // number, text
+    uint64_t repeatsAfterAck = 0;  // frames the terminal got again after acknowledging them
 };
 
 // What the manager wrote to its log about replies, per host id.

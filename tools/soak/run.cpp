@@ -560,6 +560,7 @@ std::map<Ledger::Terminal, Received> Soak::Collect() const {
         for (const devsim::ShortMessage& m : messages)
             r.shortMessages.emplace_back(m.number, m.text);
         r.repliesCutShort = CutShort(t.device->Fragments(), messages, nullptr);
+        r.repeatsAfterAck = t.device->Counters().repeatsAfterAck;
     }
     return all;
 }
@@ -769,6 +770,8 @@ int Soak::Report() {
         "memory: VmRSS %ld KiB after %d s, %ld KiB at the end, growth %ld KiB (bound %d); "
         "peak VmHWM %ld KiB\n",
         warm_.rssKiB, s_.warmupSeconds, last_.rssKiB, growth, s_.rssGrowthKiB, last_.hwmKiB);
+    std::printf("repeated frames taken twice after a late acknowledgement: %llu\n",
+                (unsigned long long)f.repeatedAfterLateAck);
     std::printf("manager: exit status %d, %lld ms after the close event\n", exitStatus_,
                 static_cast<long long>(closeMs_));
     for (const auto& [text, n] : logTexts)
