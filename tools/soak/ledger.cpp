@@ -84,8 +84,13 @@ Figures Ledger::Settle(const std::map<Terminal, Received>& received,
         f.requestsForeign += requests.foreign;
         const uint64_t unsent = got.requestUnsent && !books.queued.empty() ? 1 : 0;
         f.requestsUnsent += unsent;
-        requestsLost[t.first] += books.queued.size() - unsent -
-                                 std::min<uint64_t>(requests.matched, books.queued.size() - unsent);
+        uint64_t lost = books.queued.size() - unsent -
+                        std::min<uint64_t>(requests.matched, books.queued.size() - unsent);
+        if (lost > 0 && reports.fragmentsDropped.contains(t)) {
+            f.requestsInterrupted += lost;
+            lost = 0;
+        }
+        requestsLost[t.first] += lost;
 
         const Match replies = MatchInOrder(books.replies, got.replies);
         f.repliesWritten += books.replies.size();

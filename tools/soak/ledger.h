@@ -30,6 +30,11 @@ struct Figures {
     // read it: the manager wrote and announced both, the back-end found the
     // second twice. One request file per station is how the exchange works.
     uint64_t requestsReplacedBeforeRead = 0;
+    // Lost on a terminal whose fragments the manager dropped as out of order
+    // (and said so in its log): the beacon left the terminal part-way through
+    // a long request, after its ten rounds of holding, and the next
+    // terminal's first fragment took over the station's reassembly.
+    uint64_t requestsInterrupted = 0;
 
     uint64_t repliesWritten = 0;
     uint64_t repliesDelivered = 0;
@@ -89,6 +94,8 @@ struct Received {
 struct ReplyReports {
     std::map<uint8_t, uint64_t> refused;     // "SDKGetRxFile Error"
     std::map<uint8_t, uint64_t> sendErrors;  // "Send Error": refused or not acknowledged
+    // "Fragment out of order, dropped", by host id and DCB id.
+    std::map<std::pair<uint8_t, uint8_t>, uint64_t> fragmentsDropped;
 };
 
 class Ledger {

@@ -54,6 +54,7 @@ constexpr uint32_t kLongestWaitMs = 100;
 // The pieces of the manager's log lines that tell what became of a reply.
 constexpr char kRefusedText[] = ")SDKGetRxFile Error";
 constexpr char kSendErrorText[] = ")Send Error";
+constexpr char kDroppedText[] = ")Fragment out of order, dropped";
 
 // --- The program folder -----------------------------------------------------
 
@@ -144,6 +145,12 @@ ReplyReports ReadReplyReports(const std::string& logPath, std::map<std::string, 
             ++r.refused[host];
         if (text == kSendErrorText)
             ++r.sendErrors[host];
+        if (text == kDroppedText) {
+            const size_t id = line.find("DCBID ", at);
+            if (id != std::string::npos)
+                ++r.fragmentsDropped[{host,
+                                      static_cast<uint8_t>(std::atoi(line.c_str() + id + 6))}];
+        }
     }
     return r;
 }
@@ -615,7 +622,8 @@ bool Soak::Settled() {
     if (fs::exists(folder_ / ("TXT/" + std::string(backsim::kShortMessageFileName))))
         return false;
     const Figures f = ledger_.Settle(Collect(), ReadReplyReports(folder_ / "QMLog.txt", nullptr));
-    return f.requestsCarried + f.requestsReplacedBeforeRead >= f.requestsQueued &&
+    return f.requestsCarried + f.requestsReplacedBeforeRead + f.requestsInterrupted >=
+               f.requestsQueued &&
            f.repliesDelivered + f.repliesSuperseded + f.repliesSendFailed + f.repliesCutShort >=
                f.repliesWritten &&
            f.shortMessagesDelivered >= f.shortMessagesSent && f.clockAnswers >= f.clockRequests;
@@ -738,12 +746,13 @@ int Soak::Report() {
         "requests: queued %llu, not sent by the end %llu, carried %llu (%.1f/s over the run), "
         "lost %llu, duplicated %llu, "
         "foreign %llu; replaced by the station's next request before the back-end read them "
-        "%llu; DX requests filed, never answered %llu\n",
+        "%llu; interrupted mid-request (fragments dropped as out of order) %llu; DX requests "
+        "filed, never answered %llu\n",
         (unsigned long long)f.requestsQueued, (unsigned long long)f.requestsUnsent,
         (unsigned long long)f.requestsCarried, static_cast<double>(f.requestsCarried) / seconds,
         (unsigned long long)f.requestsLost, (unsigned long long)f.requestsDuplicated,
         (unsigned long long)f.requestsForeign, (unsigned long long)f.requestsReplacedBeforeRead,
-        (unsigned long long)dxRequestsUnanswered_);
+        (unsigned long long)f.requestsInterrupted, (unsigned long long)dxRequestsUnanswered_);
     std::printf(
         "replies: written %llu, delivered %llu, refused as superseded by a later request %llu, "
         "paging ended by a short message %llu, not acknowledged %llu, lost %llu, duplicated "
