@@ -46,6 +46,9 @@ struct ShortMessage {
     int number = -1;  // -1 when the three digits are missing or not digits
     Bytes text;
     Bytes payload;
+    // Reply fragments the terminal had received when the message came, so
+    // that a message can be placed among the fragments of a long reply.
+    size_t fragmentsBefore = 0;
 };
 
 // One record of a download run as broadcast to the station.
@@ -68,6 +71,10 @@ struct TerminalCounters {
     uint64_t acksWithheld = 0;
     uint64_t badFrames = 0;        // addressed data or broadcast frames failing their checksum
     uint64_t retransmissions = 0;  // repeats of a data frame whose ack was withheld
+    // A data frame equal to the last one, which was acknowledged, came again:
+    // the manager sent it once more because the acknowledgement reached it
+    // late or not at all. A terminal cannot tell it from a new frame.
+    uint64_t repeatsAfterAck = 0;
     uint64_t ignoredWhileSilent = 0;
 
     uint64_t searchesIgnored = 0;   // download searches left unanswered on purpose

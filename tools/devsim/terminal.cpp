@@ -143,6 +143,11 @@ std::vector<Reply> Terminal::Replies() const {
     return replies_;
 }
 
+bool Terminal::ReplyUnderWay() const {
+    std::lock_guard lock(core_.mu);
+    return assembly_.has_value();
+}
+
 std::vector<ReplyFragment> Terminal::Fragments() const {
     std::lock_guard lock(core_.mu);
     return fragments_;
@@ -286,10 +291,13 @@ void Terminal::OnDataLocked(const Frame& frame, const Bytes& raw, Out& out) {
         lastDataAcked_ = SendAckLocked(out);
         return;
     }
+    if (raw == lastDataReceived_)
+        ++counters_.repeatsAfterAck;
     lastDataReceived_ = raw;
     lastDataAcked_ = SendAckLocked(out);
     if (frame.command == kCmdShortMessage) {
         messages_.push_back(DecodeShortMessage(frame.payload));
+        messages_.back().fragmentsBefore = fragments_.size();
         return;
     }
     OnReplyFragmentLocked(frame);

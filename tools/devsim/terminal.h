@@ -116,6 +116,9 @@ class Terminal {
 
     // --- Observations --------------------------------------------------------
     std::vector<Reply> Replies() const;
+    // Whether some fragments of a reply have come and the reply is not whole
+    // yet (a long reply being paged).
+    bool ReplyUnderWay() const;
     std::vector<ReplyFragment> Fragments() const;
     std::vector<ShortMessage> ShortMessages() const;
     std::vector<DownloadLine> DownloadLines() const;
