@@ -58,6 +58,10 @@ int StartUp(SiteContext& site, uint32_t mainWindow) {
 
     const ConfigValues config = ReadConfig(iniPath.c_str());
     SetDebugLevel(config.debugLevel);
+    // The back-end owns TXT and the manager never makes it; without it no
+    // station is started and every request would be lost, so say why.
+    if (!IsFolder(site.txtDir))
+        LogError("TXT Folder Missing", 255, 255);
 
     int started = 0;
     if (mainWindow != 0 && !site.tooManyStations && site.stationCount >= 1 &&

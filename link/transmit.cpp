@@ -154,12 +154,18 @@ std::string SpillPath(const Link& link, uint8_t dcbId, uint8_t hostId) {
 int SpillReply(const Link& link, uint8_t dcbId, uint8_t hostId, const uint8_t* bytes,
                uint32_t length) {
     const std::string path = SpillPath(link, dcbId, hostId);
-    if (WriteWholeFile(path, bytes, length))
+    bool written = WriteWholeFile(path, bytes, length);
+    if (!written && errno == ENOENT) {
+        CreateFolder(link.swapDir);
+        written = WriteWholeFile(path, bytes, length);
+    }
+    if (written)
         return 1;
-    if (errno != ENOENT)
-        return 0;
-    CreateFolder(link.swapDir);
-    return WriteWholeFile(path, bytes, length) ? 1 : 0;
+    // A full disk leaves a piece of this reply, or an earlier reply whose
+    // file could not be reopened; a terminal paging on would be served
+    // either under this reply's header. Without the file it is refused.
+    DeleteFile(path);
+    return 0;
 }
 
 uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t pageIndex,

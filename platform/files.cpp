@@ -82,6 +82,11 @@ bool CreateFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 std::vector<DirEntry> ListFolder(const std::string& path) {
     std::vector<DirEntry> entries;
     DIR* dir = opendir(path.c_str());

@@ -23,6 +23,9 @@ struct DirEntry {
 // parent, a file of that name, no permission).
 bool CreateFolder(const std::string& path);
 
+// Whether path names a folder (a link to one counts).
+bool IsFolder(const std::string& path);
+
 // The entries of a folder without "." and "..", sorted by name (byte order)
 // so that every lookup over them is repeatable. Empty when the folder cannot
 // be read.

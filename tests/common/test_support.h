@@ -2,7 +2,9 @@
 // current-folder guards, whole-file reads and writes, bounded waits.
 #pragma once
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,6 +153,24 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// Runs fn while files of this process may grow to `bytes` only, as on a full
+// disk: opening works, writing does not get far.
+template <class Fn>
+void WithFileSizeLimit(rlim_t bytes, Fn fn) {
+    struct sigaction ignore {
+    }, old{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &old);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+    fn();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &old, nullptr);
 }
 
 // Lines of QMLog.txt in the current folder.

@@ -59,6 +59,16 @@ TEST_F(Receive, AFragmentCompletesOnlyItsOwnRequestAndOnlyInOrder) {
          {{4, "AAAABBBB"}, {5, "CCCC"}},
          1},
         {"a gap", {{4, 3, 1, "AAAA"}, {4, 3, 3, "CCCC"}}, {}, 1},
+        // Terminal 4 goes out of reach after two of three fragments.
+        {"a terminal gone mid-request",
+         {{4, 3, 1, "AAAA"},
+          {4, 3, 2, "BBBB"},
+          {5, 2, 1, "CCCC"},
+          {5, 2, 2, "DDDD"},
+          {4, 2, 1, "EEEE"},
+          {4, 2, 2, "FFFF"}},
+         {{5, "CCCCDDDD"}, {4, "EEEEFFFF"}},
+         0},
         // A terminal that missed its reply sends its last fragment again.
         {"the owner's last again",
          {{4, 2, 1, "AAAA"}, {4, 2, 2, "BBBB"}, {4, 2, 2, "BBBB"}},

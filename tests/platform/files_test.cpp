@@ -1,8 +1,6 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,19 +93,11 @@ TEST_F(FilesTest, CopyFailuresLeaveTheSourceAlone) {
 TEST_F(FilesTest, WholeWritesFailOnAFullDiskWithoutAPiece) {
     ASSERT_TRUE(AppendWhole(dir_ / "DX", "ab\r\n", 4));
     ASSERT_TRUE(AppendWhole(dir_ / "DX", "cd\r\n", 4));
-    struct sigaction ignore = {};
-    struct sigaction old = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 10;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const bool appended = AppendWhole(dir_ / "DX", "efgh\r\n", 6);
-    const bool written = WriteWholeFile(dir_ / "Swap", "0123456789ab", 12);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    bool appended = true, written = true;
+    WithFileSizeLimit(10, [&] {
+        appended = AppendWhole(dir_ / "DX", "efgh\r\n", 6);
+        written = WriteWholeFile(dir_ / "Swap", "0123456789ab", 12);
+    });
     EXPECT_FALSE(appended);
     EXPECT_EQ("ab\r\ncd\r\n", ReadBytes(dir_ / "DX"));
     EXPECT_FALSE(written);

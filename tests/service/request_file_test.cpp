@@ -1,7 +1,5 @@
 // The request file TXT/T<host>.txt and the notice that announces it.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,24 +90,6 @@ TEST_F(RequestFileTest, UnwritableFilePostsNothingAndKeepsTheMemory) {
     qm::LastRequest(&code, &dcb);
     EXPECT_EQ(code, 13);
     EXPECT_EQ(dcb, 7);
-}
-
-// Runs fn while files of this process may grow to `bytes` only, as on a full
-// disk: opening works, writing does not get far.
-template <class Fn>
-void WithFileSizeLimit(rlim_t bytes, Fn fn) {
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &small);
-    fn();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
 }
 
 TEST_F(RequestFileTest, FileCutShortPostsNothingAndKeepsTheOldFile) {
