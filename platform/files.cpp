@@ -76,10 +76,7 @@ std::string ExecutablePath() {
 bool CreateFolder(const std::string& path) {
     if (mkdir(path.c_str(), 0755) == 0)
         return true;
-    if (errno != EEXIST)
-        return false;
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return errno == EEXIST && IsFolder(path);
 }
 
 bool IsFolder(const std::string& path) {
