@@ -1,6 +1,7 @@
 #include "platform/local_socket.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/clock.h"
 #include "platform/runtime_dir.h"
 
 namespace qm {
@@ -231,12 +233,50 @@ int SendDatagram(const std::string& path, const void* data, size_t size) {
     return e;
 }
 
-int SendToRuntimeSocket(const std::string& name, const void* data, size_t size) {
+int SendDatagramWithin(const std::string& path, const void* data, size_t size, int waitMs) {
+    int e = SendDatagram(path, data, size);
+    if (e != EAGAIN || waitMs <= 0)
+        return e;
+    sockaddr_un addr{};
+    MakeAddress(path, &addr);  // it fitted for the first send
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    // Connected, the socket reports itself writable once the receiver's
+    // queue has room again, so the wait is the kernel's, not a retry loop.
+    int rc;
+    do {
+        rc = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    } while (rc != 0 && errno == EINTR);
+    e = rc == 0 ? EAGAIN : errno;
+    const int64_t deadline = MonotonicMs() + waitMs;
+    while (e == EAGAIN) {
+        const int64_t left = deadline - MonotonicMs();
+        if (left <= 0)
+            break;
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) {
+            e = errno;
+            break;
+        }
+        if (ready <= 0)
+            continue;
+        const ssize_t n = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        e = n < 0 ? (errno == EWOULDBLOCK ? EAGAIN : errno) : 0;
+        if (e == EINTR)
+            e = EAGAIN;
+    }
+    close(fd);
+    return e;
+}
+
+int SendToRuntimeSocket(const std::string& name, const void* data, size_t size, int waitMs) {
     int err = 0;
     const std::string dir = RuntimeDir(&err);
     if (dir.empty())
         return err;
-    return SendDatagram(dir + "/" + name, data, size);
+    return SendDatagramWithin(dir + "/" + name, data, size, waitMs);
 }
 
 }  // namespace qm

@@ -59,8 +59,12 @@ bool IsThisUser(uid_t uid);
 // when the receiver's queue is full.
 int SendDatagram(const std::string& path, const void* data, size_t size);
 
-// SendDatagram to the socket file `name` in the runtime folder; the runtime
-// folder's errno when it cannot be used.
-int SendToRuntimeSocket(const std::string& name, const void* data, size_t size);
+// SendDatagram, but when the receiver's queue is full, waits up to waitMs
+// for room in it before giving up with EAGAIN. Blocks only in that case.
+int SendDatagramWithin(const std::string& path, const void* data, size_t size, int waitMs);
+
+// SendDatagramWithin to the socket file `name` in the runtime folder; the
+// runtime folder's errno when it cannot be used.
+int SendToRuntimeSocket(const std::string& name, const void* data, size_t size, int waitMs = 0);
 
 }  // namespace qm

@@ -323,8 +323,10 @@ bool IsWindowOfThisProcess(WindowHandle handle) {
     return registry.windows.count(handle) != 0;
 }
 
-bool PostMessage(WindowHandle target, uint32_t message, uint64_t wParam, int64_t lParam,
-                 std::shared_ptr<void> payload) {
+namespace {
+
+bool Post(WindowHandle target, uint32_t message, uint64_t wParam, int64_t lParam,
+          std::shared_ptr<void> payload, int waitMs) {
     if (!ValidWindowHandle(target)) {
         payload.reset();
         errno = EINVAL;
@@ -350,12 +352,24 @@ bool PostMessage(WindowHandle target, uint32_t message, uint64_t wParam, int64_t
     }
     uint8_t wire[kWindowWireSize];
     EncodeWindowMessage(message, wParam, lParam, wire);
-    const int err = SendToRuntimeSocket(SocketFile(target), wire, sizeof wire);
+    const int err = SendToRuntimeSocket(SocketFile(target), wire, sizeof wire, waitMs);
     if (err != 0) {
         errno = err;
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool PostMessage(WindowHandle target, uint32_t message, uint64_t wParam, int64_t lParam,
+                 std::shared_ptr<void> payload) {
+    return Post(target, message, wParam, lParam, std::move(payload), 0);
+}
+
+bool PostMessageWithin(WindowHandle target, uint32_t message, uint64_t wParam, int64_t lParam,
+                       int waitMs) {
+    return Post(target, message, wParam, lParam, nullptr, waitMs);
 }
 
 }  // namespace qm

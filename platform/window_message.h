@@ -102,4 +102,11 @@ bool IsWindowOfThisProcess(WindowHandle handle);
 bool PostMessage(WindowHandle target, uint32_t message, uint64_t wParam, int64_t lParam,
                  std::shared_ptr<void> payload = nullptr);
 
+// PostMessage without a payload that, when the window of another process has
+// its queue full, waits up to waitMs for the window to take messages again
+// before it fails with EAGAIN. For a notice whose loss would lose data: the
+// sender blocks only while the receiver is stalled.
+bool PostMessageWithin(WindowHandle target, uint32_t message, uint64_t wParam, int64_t lParam,
+                       int waitMs);
+
 }  // namespace qm

@@ -23,6 +23,9 @@ constexpr int kHeaderRead = 50;  // the header line: at most 49 characters
 constexpr int kBodyRead = 260;   // body lines: at most 259 characters at a time
 constexpr uint32_t kSlot = 20;   // reply lines travel in 20-byte slots
 constexpr uint32_t kLogonReplyLength = 11;
+// How long a request notice waits for a back-end whose window has stopped
+// taking messages (its queue full) before the notice counts as lost.
+constexpr int kNoticeWaitMs = 1000;
 
 std::string HostFile(const std::string& txtDir, char prefix, uint8_t hostId) {
     char name[16];
@@ -80,7 +83,9 @@ bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t ho
         LogError("SDKSaveTxFile Write Error", hostId, dcbId);
         return false;
     }
-    if (!PostMessage(window, WM_POS_NOTICE, 0, hostId))
+    // The notice is the order's only way to the back-end: a back-end that
+    // falls behind for a moment is waited for, not skipped.
+    if (!PostMessageWithin(window, WM_POS_NOTICE, 0, hostId, kNoticeWaitMs))
         LogError("PostMessage Error", hostId, dcbId);
     std::lock_guard<std::mutex> hold(g_lastLock);
     g_lastCode = code;

@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <utility>
 #include <vector>
 
@@ -348,6 +350,38 @@ TEST_F(WindowMessageTest, AFullQueueHoldsOtherProcessesBackWithoutLosingAnything
         EXPECT_EQ(msg.lParam, i);
     }
     EXPECT_FALSE(window->GetMessage(&msg, 0));
+}
+
+TEST_F(WindowMessageTest, AWaitingPostWaitsForAStalledReceiverAndGivesUpInTime) {
+    MakeRuntime();
+    const std::string path = SocketPath(4019);
+    const int fd = qm::test::BindRaw(path);  // a receiver that has stopped reading
+    ASSERT_GE(fd, 0);
+    uint8_t wire[qm::kWindowWireSize];
+    qm::EncodeWindowMessage(kWmPosNotice, 0, 0, wire);
+    int queued = 0;
+    while (qm::test::SendRaw(path, wire, sizeof wire) == 0 && queued < 100000) ++queued;
+    ASSERT_GT(queued, 0);
+
+    EXPECT_FALSE(qm::PostMessage(4019, kWmPosNotice, 0, 7));
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_FALSE(qm::PostMessageWithin(4019, kWmPosNotice, 0, 7, 50));
+    EXPECT_EQ(errno, EAGAIN);
+
+    // It is still waiting while nothing is read, and gets through once the
+    // receiver reads again.
+    auto post = std::async(std::launch::async,
+                           [] { return qm::PostMessageWithin(4019, kWmPosNotice, 0, 7, kWaitMs); });
+    EXPECT_EQ(post.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    qm::WindowMessage last;
+    for (int i = 0; i <= queued; ++i) {
+        const ssize_t n = recv(fd, wire, sizeof wire, 0);
+        ASSERT_EQ(n, static_cast<ssize_t>(sizeof wire)) << i;
+        ASSERT_TRUE(qm::DecodeWindowMessage(wire, sizeof wire, &last));
+    }
+    EXPECT_TRUE(post.get());
+    EXPECT_EQ(last.lParam, 7);
+    close(fd);
 }
 
 // ---- two real processes ----
