@@ -39,14 +39,15 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
 }
 
 // Removes the first record: the rest takes the file's place in one step, so
-// a crash never leaves a half-written file.
-void RemoveFirstRecord(const std::string& swapDir, uint8_t dcbId, size_t recordBytes) {
+// a crash never leaves a half-written file. False when the file could not be
+// rewritten (a full disk) and the record is still first.
+bool RemoveFirstRecord(const std::string& swapDir, uint8_t dcbId, size_t recordBytes) {
     const std::string path = ShortMessagePath(swapDir, dcbId);
     std::vector<uint8_t> contents;
     if (!ReadWholeFile(path, &contents))
-        return;
+        return false;
     recordBytes = std::min(recordBytes, contents.size());
-    ReplaceFile(path, contents.data() + recordBytes, contents.size() - recordBytes);
+    return ReplaceFile(path, contents.data() + recordBytes, contents.size() - recordBytes);
 }
 
 void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint8_t terminalPos) {
@@ -108,12 +109,18 @@ std::optional<ShortMessageRecord> FirstShortMessage(const std::string& swapDir, 
 void FinishShortMessage(const std::string& swapDir, uint8_t dcbId, std::atomic<uint32_t>& pending,
                         size_t recordBytes) {
     std::lock_guard<std::mutex> hold(g_fileLocks[dcbId]);
-    uint32_t left = pending.load();
-    if (left > 0)
-        pending = --left;
-    if (left > 0) {
-        RemoveFirstRecord(swapDir, dcbId, recordBytes);
+    const uint32_t left = pending.load();
+    if (left > 1) {
+        // Counted as delivered only once it is out of the file: a record
+        // left first would be sent again in place of the last one, which
+        // would then never go.
+        if (!RemoveFirstRecord(swapDir, dcbId, recordBytes)) {
+            LogError("Short message not removed, sent again", 255, dcbId);
+            return;
+        }
+        pending = left - 1;
     } else {
+        pending = 0;
         DeleteFile(ShortMessagePath(swapDir, dcbId));
     }
 }

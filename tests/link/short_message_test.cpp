@@ -47,5 +47,26 @@ TEST(ShortMessageFiles, ConcurrentRemovalsKeepEachTerminalsFileApart) {
     }
 }
 
+TEST(ShortMessageFiles, ARecordThatCannotBeRemovedIsNotCountedAsDelivered) {
+    TestSite site(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kInherited);
+    const std::string swap = site / "Swap";
+    const std::string first(30, 'a'), second(30, 'b');
+    for (const std::string* text : {&first, &second})
+        QueueShortMessage(nullptr, swap, 1, 7, reinterpret_cast<const uint8_t*>(text->c_str()));
+    std::atomic<uint32_t> pending{2};
+    auto record = FirstShortMessage(swap, 7);
+    ASSERT_TRUE(record);
+    // The disk cannot take the rewritten file: the record stays first and
+    // still counts.
+    WithFileSizeLimit(20, [&] { FinishShortMessage(swap, 7, pending, record->recordBytes); });
+    EXPECT_EQ(pending.load(), 2u);
+    std::vector<std::string> seen;
+    while ((record = FirstShortMessage(swap, 7)) && seen.size() < 4) {
+        seen.emplace_back(record->text.begin(), record->text.end());
+        FinishShortMessage(swap, 7, pending, record->recordBytes);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{first, second}));
+}
+
 }  // namespace
 }  // namespace qm::test
