@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <string_view>
@@ -23,10 +24,16 @@ bool ReadBounded(const std::string& path, std::string* text) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
         return false;
-    text->resize(kProfileMaxBytes);
-    size_t n = std::fread(text->data(), 1, text->size(), f);
+    // Grown as the file is read, up to the bound: a small file costs only
+    // its own size.
+    text->clear();
+    char chunk[4096];
+    size_t n;
+    while (text->size() < kProfileMaxBytes &&
+           (n = std::fread(chunk, 1, std::min(sizeof chunk, kProfileMaxBytes - text->size()), f)) >
+               0)
+        text->append(chunk, n);
     std::fclose(f);
-    text->resize(n);
     return true;
 }
 

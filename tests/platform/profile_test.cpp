@@ -67,5 +67,15 @@ TEST_F(ProfileTest, ValuesOfTheConfigSection) {
     EXPECT_EQ(250u, ReadProfileInt(Ini(), " CoNfIg ", " BEACONINTERVAL ", 1));
 }
 
+TEST_F(ProfileTest, OnlyTheFirstMebibyteIsRead) {
+    // Filler lines up to just before the bound, then one entry across it.
+    std::string text = "[CONFIG]\n";
+    while (text.size() < kProfileMaxBytes - 40) text += "; filler filler filler filler filler\n";
+    const std::string inside = text + "DebugLevel=3\n";
+    ASSERT_LE(inside.size(), kProfileMaxBytes);
+    EXPECT_EQ(Read(inside, "DebugLevel"), 3u);
+    EXPECT_EQ(Read(text + std::string(40, ';') + "\nDebugLevel=3\n", "DebugLevel"), 77u);
+}
+
 }  // namespace
 }  // namespace qm::test
