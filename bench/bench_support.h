@@ -31,6 +31,7 @@
 #include "service/qmsdk.h"
 #include "tools/devsim/device_simulator.h"
 #include "tools/devsim/frame.h"
+#include "tools/process/process_memory.h"
 
 namespace qm::bench {
 
@@ -193,27 +194,10 @@ inline double LoadAverage1() {
     return a;
 }
 
-struct Memory {
-    long rssKiB = -1;  // VmRSS
-    long hwmKiB = -1;  // VmHWM: the peak resident set
-};
+using Memory = ProcessMemory;
 
-// From /proc/<pid>/status; "self" for this process.
 inline Memory ReadMemory(const std::string& pid = "self") {
-    Memory m;
-    std::ifstream f("/proc/" + pid + "/status");
-    std::string line;
-    while (std::getline(f, line)) {
-        std::istringstream in(line);
-        std::string key;
-        long value = -1;
-        in >> key >> value;
-        if (key == "VmRSS:")
-            m.rssKiB = value;
-        if (key == "VmHWM:")
-            m.hwmKiB = value;
-    }
-    return m;
+    return ReadProcessMemory(pid);
 }
 
 // User plus system CPU time of a process from /proc/<pid>/stat, in

@@ -1,5 +1,5 @@
-// What the soak reads off the manager: its program folder, its memory, what
-// its log says about replies, and its packet log decoded.
+// What the soak reads off the manager: its program folder, what its log
+// says about replies, and its packet log decoded.
 #include "tools/soak/manager_files.h"
 
 #include <stdlib.h>
@@ -82,23 +82,6 @@ bool ProgramFolder::Write(const std::string& name, const std::string& text) cons
 std::string ReadAll(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-Memory ReadMemory(pid_t pid) {
-    Memory m;
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(f, line)) {
-        std::istringstream in(line);
-        std::string key;
-        long value = -1;
-        in >> key >> value;
-        if (key == "VmRSS:")
-            m.rssKiB = value;
-        if (key == "VmHWM:")
-            m.hwmKiB = value;
-    }
-    return m;
 }
 
 // What the manager's log says about replies, per host id.

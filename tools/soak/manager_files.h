@@ -1,8 +1,6 @@
-// What the soak reads off the manager: its program folder, its memory, what
-// its log says about replies, and its packet log decoded.
+// What the soak reads off the manager: its program folder, what its log
+// says about replies, and its packet log decoded.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
@@ -34,14 +32,6 @@ class ProgramFolder {
 };
 
 std::string ReadAll(const std::string& path);
-
-struct Memory {
-    long rssKiB = -1;
-    long hwmKiB = -1;
-};
-
-// VmRSS and VmHWM of a process, -1 where /proc does not tell.
-Memory ReadMemory(pid_t pid);
 
 // What the manager's log says about replies, per host id; counts every log
 // text in *texts when given.

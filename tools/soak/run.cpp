@@ -34,6 +34,7 @@
 #include "tools/devsim/device_simulator.h"
 #include "tools/pktlog/decode.h"
 #include "tools/process/child_process.h"
+#include "tools/process/process_memory.h"
 #include "tools/soak/ledger.h"
 #include "tools/soak/manager_files.h"
 
@@ -127,8 +128,8 @@ class Soak {
     uint64_t backEndErrors_ = 0;
     uint64_t shortMessagesPostponed_ = 0;
     uint64_t dxRequestsUnanswered_ = 0;
-    Memory warm_;
-    Memory last_;
+    ProcessMemory warm_;
+    ProcessMemory last_;
     int exitStatus_ = -1;
     int64_t closeMs_ = -1;
     std::vector<std::string> failures_;
@@ -462,7 +463,7 @@ void Soak::Loop() {
         int64_t now = MonotonicMs();
         draining_ = now >= trafficEndMs_;
         if (!warmTaken && now >= warmMs) {
-            warm_ = ReadMemory(manager_.Pid());
+            warm_ = ReadProcessMemory(std::to_string(manager_.Pid()));
             warmTaken = true;
         }
         while (!draining_ && !due.empty() && due.top().first <= now) {
@@ -515,7 +516,7 @@ bool Soak::CloseManager() {
         failures_.push_back("the manager ended by itself during the run");
         return false;
     }
-    last_ = ReadMemory(manager_.Pid());
+    last_ = ReadProcessMemory(std::to_string(manager_.Pid()));
     const int64_t asked = MonotonicMs();
     if (!SetNamedEvent("__QM_MUTEXT"))
         failures_.push_back("cannot set the close event");
