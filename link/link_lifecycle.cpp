@@ -1,5 +1,5 @@
 // Start and stop of the link: the station table, the serial ports and the
-// four threads of every opened base station.
+// threads of every opened base station.
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -148,6 +148,7 @@ int StartLink(WindowHandle notifyWindow, std::span<const StationEntry> entries) 
             s.beacon = StartStationThread(BeaconThread, l, s);
             s.handler = StartStationThread(FrameHandlerThread, l, s);
             s.reader = StartStationThread(ReaderThread, l, s);
+            s.replySender = StartStationThread(ReplySenderThread, l, s);
         }
     } catch (const std::system_error& e) {
         // Out of threads: end the ones started and refuse the start.
@@ -178,7 +179,7 @@ void StopLink() {
     }
     // Every station thread ends at the stop event; the joins wait for that.
     for (auto& s : l.stations) {
-        for (std::thread* t : {&s->writer, &s->beacon, &s->handler, &s->reader})
+        for (std::thread* t : {&s->writer, &s->beacon, &s->handler, &s->reader, &s->replySender})
             if (t->joinable())
                 t->join();
     }

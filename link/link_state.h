@@ -1,8 +1,8 @@
 // The link's state: one StationLink per opened base station, one
 // TerminalLink per terminal of it, and the link-wide events and flags.
 //
-// Threads of a station: writer, beacon, frame handler and reader, started by
-// StartLink and joined by StopLink; short-lived workers (retries, page
+// Threads of a station: writer, beacon, frame handler, reader and reply
+// sender, started by StartLink and joined by StopLink; short-lived workers (retries, page
 // senders, short-message senders) are owned by the link's WorkerSet and
 // joined at StopLink as well, so no thread outlives the link.
 //
@@ -13,8 +13,7 @@
 // it null while the device is gone.
 //
 // Lock order, where two are held together: port lock, then receive lock (the
-// reader). The queue lock is held alone by everybody except the frame
-// handler's senders, which take it with nothing else held.
+// reader). The queue lock and the reply queue lock are each held alone.
 #pragma once
 
 #include <array>
@@ -115,6 +114,14 @@ struct TerminalLink {
     ReplyState reply;  // guarded by replyLock
 };
 
+// A reply the application handed over, waiting for the station's reply
+// sender.
+struct PendingReply {
+    uint8_t dcbId = 0;
+    uint8_t command = 0;
+    std::vector<uint8_t> data;
+};
+
 struct StationLink {
     uint8_t hostId = 0;
     uint8_t position = 0;
@@ -157,7 +164,13 @@ struct StationLink {
 
     std::vector<std::unique_ptr<TerminalLink>> terminals;
 
-    std::thread writer, beacon, handler, reader;
+    // Replies handed over by the application, sent in order by the reply
+    // sender (link/reply_sender.cpp).
+    std::mutex replyQueueLock;  // guards replyQueue
+    std::deque<PendingReply> replyQueue;
+    Event replyReady{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};
+
+    std::thread writer, beacon, handler, reader, replySender;
 };
 
 struct Link {

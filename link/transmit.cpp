@@ -44,6 +44,9 @@ AckResult AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, con
         if (r == 1)
             return AckResult::kStopped;
     }
+    // Unanswered: the exchange is over all the same.
+    if (onAck == OnAck::kSetIdle)
+        EndExchange(terminal);
     return AckResult::kNoAck;
 }
 
@@ -75,6 +78,22 @@ bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const ReplySt
 
 }  // namespace
 
+void EndExchange(TerminalLink& terminal) {
+    if (terminal.Reply().pagesSending > 0)
+        return;
+    terminal.idle.Set();
+}
+
+void EndExchange(Link& link, uint8_t hostId, uint8_t dcbId) {
+    for (const auto& station : link.stations) {
+        if (station->hostId != hostId)
+            continue;
+        for (const auto& terminal : station->terminals)
+            if (terminal->dcbId == dcbId)
+                EndExchange(*terminal);
+    }
+}
+
 bool AppendFrame(StationLink& station, const Frame& frame) {
     if (frame.length == 0 || frame.length > kMaxFrame)
         return false;
@@ -94,26 +113,37 @@ void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t comm
 
 int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame,
                  Carrier carrier, OnAck onAck) {
-    if (stationPos >= link.stations.size() || !link.stations[stationPos]->portUp ||
+    if (stationPos >= link.stations.size() ||
         terminalPos >= link.stations[stationPos]->terminals.size()) {
         LogError("SendMACFrame hCom Error", stationPos, terminalPos);
         return 0;
     }
     StationLink& station = *link.stations[stationPos];
     TerminalLink& terminal = *station.terminals[terminalPos];
+    // Whatever ends the sending before an acknowledgement is awaited ends a
+    // last frame's exchange too.
+    const auto unsent = [&](int result) {
+        if (onAck == OnAck::kSetIdle)
+            EndExchange(terminal);
+        return result;
+    };
+    if (!station.portUp) {
+        LogError("SendMACFrame hCom Error", stationPos, terminalPos);
+        return unsent(0);
+    }
     const uint32_t attempts = Params().retryTimes;
     terminal.ack.Reset();
     if (!AppendFrame(station, frame)) {
         LogError("SendMACFrame Ack Timeout", stationPos, terminalPos);
-        return 0;
+        return unsent(0);
     }
     if (attempts == 0) {
         // Queued without waking the writer: the frame leaves with the
         // station's next woken frame, and nobody awaits its acknowledgement.
         if (carrier == Carrier::kWorker)
-            return 1;
+            return unsent(1);
         LogError("SendMACFrame Ack Timeout", stationPos, terminalPos);
-        return 0;
+        return unsent(0);
     }
     if (carrier == Carrier::kWorker) {
         // The retry worker has its own copy of the frame; it logs nothing.
@@ -122,7 +152,7 @@ int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Fram
             })) {
             // Nobody to carry the retries: the frame goes out once.
             station.wake.Set();
-            return 0;
+            return unsent(0);
         }
         SleepMs(kRetryWorkerStartPause);
         return 1;
@@ -184,6 +214,7 @@ int SendCurrentPage(Link& link, uint8_t stationPos, uint8_t terminalPos, Carrier
     if (n == 0) {
         terminal.EndPage(reply.generation, false);
         LogError("SendDataFrame len=0 Error", station.hostId, terminal.dcbId);
+        EndExchange(terminal);
         return 0;
     }
     page.resize(n);
@@ -218,6 +249,7 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
         auto frame = BuildReplyFrame(terminal, command, 0, {data, length});
         if (!frame) {
             LogError("BuildDataFrame Error", hostId, dcbId);
+            EndExchange(terminal);
             return 0;
         }
         return SendMACFrame(link, stationPos, terminalPos, *frame, Carrier::kCaller,
@@ -228,8 +260,10 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
     if (!SpillReply(link, dcbId, hostId, data, length)) {
         terminal.EndPage(generation, false);
         LogError("SaveSendData Open File Error", hostId, dcbId);
+        EndExchange(terminal);
         return 0;
     }
+    // A page that cannot be read or sent ends the exchange itself.
     return SendCurrentPage(link, stationPos, terminalPos, Carrier::kCaller);
 }
 
