@@ -134,8 +134,12 @@ void Reassemble(Link& link, StationLink& station, TerminalLink& terminal, const 
         return;
     }
     station.messagePosted = true;
-    // The beacon now waits on this terminal until the reply has gone out.
-    terminal.idle.Reset();
+    // The beacon now waits on this terminal until the reply has gone out. A
+    // terminal's short message has had its acknowledgement already and never
+    // gets a reply (one would be refused): waiting for it would hold the
+    // beacon on this terminal for BeaconTimeout at each of its visits.
+    if (owner.command != kCmdShortMessage)
+        terminal.idle.Reset();
     PostRequest(link, station, terminal, owner.command,
                 {station.message.data(), station.messageLength});
 }

@@ -79,6 +79,16 @@ TEST_F(Replies, ARefusalSaysWhyAndTheStationGoesOn) {
     EXPECT_TRUE(Term("COM3", 8).Replies().empty());
 }
 
+TEST_F(Replies, ATerminalsShortMessageWaitsForNoReply) {
+    WriteIni(kBeaconTimeout);
+    StartManager();
+    // Code 28: a message to the back-end, acknowledged at once; no reply to
+    // it can ever be sent.
+    Term("COM3", 7).QueueRequest(28, Text("001HELLO KITCHEN"));
+    ASSERT_EQ(NextNotice(5000), 1);
+    EXPECT_TRUE(StationRoundsAreQuick()) << "the beacon waits on terminal 7 for a reply";
+}
+
 TEST_F(Replies, AReplyNeverAcknowledgedEndsItsExchangeAndHoldsUpNobody) {
     WriteIni(kBeaconTimeout);
     StartManager();
