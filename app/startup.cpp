@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <optional>
 #include <string>
 
 #include "app/site_files.h"
@@ -12,12 +13,20 @@
 namespace qm {
 
 ConfigValues ReadConfig(const char* iniPath) {
-    const ConfigValues defaults;
     ConfigValues c;
-    c.debugLevel = ReadProfileInt(iniPath, "CONFIG", "DebugLevel", defaults.debugLevel);
-    c.retryTimes = ReadProfileInt(iniPath, "CONFIG", "RetryTimes", defaults.retryTimes);
-    c.beaconInterval = ReadProfileInt(iniPath, "CONFIG", "BeaconInterVal", defaults.beaconInterval);
-    c.beaconTimeout = ReadProfileInt(iniPath, "CONFIG", "BeaconTimeout", defaults.beaconTimeout);
+    const auto read = [&](const SettingRange& range) {
+        const std::optional<std::string> text = ReadProfileText(iniPath, "CONFIG", range.key);
+        if (!text)
+            return range.defaultValue;
+        SettingVerdict v = JudgeSetting("QM.ini", range, *text);
+        if (!v.note.empty())
+            c.notes.push_back(std::move(v.note));
+        return v.used;
+    };
+    c.debugLevel = read(kDebugLevelRange);
+    c.retryTimes = read(kRetryTimesRange);
+    c.beaconInterval = read(kBeaconIntervalRange);
+    c.beaconTimeout = read(kBeaconTimeoutRange);
     return c;
 }
 
@@ -58,6 +67,7 @@ int StartUp(SiteContext& site, uint32_t mainWindow) {
 
     const ConfigValues config = ReadConfig(iniPath.c_str());
     SetDebugLevel(config.debugLevel);
+    for (const std::string& note : config.notes) LogError(note.c_str(), 255, 255);
     // The back-end owns TXT and the manager never makes it; without it no
     // station is started and every request would be lost, so say why.
     if (!IsFolder(site.txtDir))
