@@ -45,6 +45,13 @@ inline constexpr size_t kMessageBufferSize = 5000;
 // them. A burst from one station never comes near this; a full queue drops
 // the oldest frame with a log line rather than grow without bound.
 inline constexpr size_t kHandOffDepth = 64;
+// Frames a station's transmit queue holds. A busy station queues a beacon,
+// the acknowledgements of the frames it receives and one frame of each
+// exchange awaiting its acknowledgement: even a download run to 200
+// terminals with retries pending for every one stays far below. Beyond it
+// something appends faster than the writer sends (fewer than 100 frames a
+// second, each after its 10 ms pause), and the queue would grow without end.
+inline constexpr size_t kTxQueueMax = 1024;
 
 // The reply a terminal is being sent. Written by SDKSendData, by the paging
 // steps of the frame handler and by the page senders, so it changes only as a
@@ -132,7 +139,11 @@ struct StationLink {
     std::mutex queueLock;    // guards txQueue
     std::mutex receiveLock;  // guards assembler and handOff
 
-    std::deque<Frame> txQueue;
+    std::deque<Frame> txQueue;  // at most kTxQueueMax frames
+    // While the queue is full and until it has drained to half: the frames
+    // refused meanwhile, for one log line at each end of the stretch.
+    bool txQueueFull = false;  // guarded by queueLock
+    uint32_t txRefused = 0;    // guarded by queueLock
     FrameAssembler assembler;
     std::deque<Frame> handOff;
 
