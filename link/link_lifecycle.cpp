@@ -57,6 +57,7 @@ int OpenStationPort(Link& link, const StationEntry& entry, StationLink& station)
     if (!path.empty())
         station.port = SerialPort::OpenPath(path, &err);
     if (station.port) {
+        station.portPath = path;
         station.portUp = true;
         // Whatever the line held before the link is stale. Cleared here,
         // before any thread runs, so that an answer to the first beacon is

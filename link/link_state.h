@@ -7,8 +7,10 @@
 // joined at StopLink as well, so no thread outlives the link.
 //
 // A station whose port hangs up (a USB adapter pulled out) keeps its place,
-// terminals and queues: its reader closes the port and opens the same name
-// again once the device is back. Only the reader changes `port`, and only
+// terminals and queues: its reader closes the port and opens the same device
+// path again once the device is back. The name is never resolved again: with
+// its ports/ entry gone it would fall back to /dev/ttyS<n> and take whatever
+// device sits there. Only the reader changes `port`, and only
 // under the port lock; every other thread uses it under that lock and finds
 // it null while the device is gone.
 //
@@ -126,7 +128,8 @@ struct StationLink {
     uint8_t hostId = 0;
     uint8_t position = 0;
     std::array<char, kPortNameMax> portName{};  // NUL-terminated only when shorter
-    std::unique_ptr<SerialPort> port;           // null while the device is gone
+    std::string portPath;              // the device path of the first open; every reopen takes it
+    std::unique_ptr<SerialPort> port;  // null while the device is gone
     // Whether the port is open; read without the port lock by senders that
     // refuse at once rather than queue for a gone device.
     std::atomic<bool> portUp{false};

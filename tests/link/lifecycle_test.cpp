@@ -198,6 +198,28 @@ TEST_F(LinkLifecycle, AVanishedDeviceIsLoggedOnceAndDoesNotSpin) {
     EXPECT_EQ(CurrentLink(), nullptr);
 }
 
+// The reopen after a hang-up takes the path of the first open, never the
+// name afresh: without its ports/ entry COM1 would name /dev/ttyS0, whatever
+// device that is. A missing entry is awaited like an unplugged adapter.
+TEST_F(LinkLifecycle, AReopenTakesThePathOfTheFirstOpenAndAwaitsItsReturn) {
+    AddPort("COM1");
+    std::vector<_DEVINFO> st = {Station(1, "COM1", {5})};
+    ASSERT_EQ(Init(st), 1);
+    const std::vector<uint8_t> beacon5 = {0x00, 0x05, 0xFA, 0xFF};
+    ASSERT_TRUE(ReadUntil(ports_[0].master, beacon5, 2000));
+    StationLink& station = *CurrentLink()->stations[0];
+    close(ports_[0].master);
+    ports_[0].master = -1;
+    std::filesystem::remove(*home_ / "ports/COM1");
+    ASSERT_TRUE(WaitUntil([&] { return !station.portUp; }, 2000));
+    // Four reopen attempts find nothing and take nothing else.
+    EXPECT_FALSE(WaitUntil([&] { return station.portUp.load(); }, 1000));
+    EXPECT_EQ(CountLogLines("Port reopened"), 0);
+    TestPort& back = AddPort("COM1");
+    ASSERT_TRUE(ReadUntil(back.master, beacon5, 2000));
+    EXPECT_EQ(CountLogLines("Port reopened"), 1);
+}
+
 TEST_F(LinkLifecycle, AStationWhoseAdapterComesBackResumesAndTheOthersRunOn) {
     AddPort("COM3");
     TestPort& com4 = AddPort("COM4");
