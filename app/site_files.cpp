@@ -75,7 +75,7 @@ int LoadStations(SiteContext& site) {
     site.stationCount = 0;
     site.tooManyStations = false;
     // A station without a port name cannot be opened: it is no station.
-    return ForEachTwoFieldLine(site, "基站.TXT", [&](const TwoFields& fields) {
+    return ForEachTwoFieldLine(site, kStationFile, [&](const TwoFields& fields) {
         if (site.stationCount >= QM_MAX_STATIONS) {
             site.tooManyStations = true;
             return;
@@ -92,7 +92,7 @@ int LoadStations(SiteContext& site) {
 
 int LoadTerminals(SiteContext& site) {
     // A terminal without a host id belongs to no station.
-    return ForEachTwoFieldLine(site, "点菜机.TXT", [&](const TwoFields& fields) {
+    return ForEachTwoFieldLine(site, kTerminalFile, [&](const TwoFields& fields) {
         uint8_t dcbId = LeadingNumber(fields.first.c_str(), fields.first.size());
         uint8_t hostId = LeadingNumber(fields.second.c_str(), fields.second.size());
         for (uint32_t i = 0; i < site.stationCount; ++i) {
