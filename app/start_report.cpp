@@ -22,6 +22,26 @@ std::string TerminalPath(const SiteContext& site) {
     return site.txtDir + "/" + kTerminalFile;
 }
 
+StartProblem LongPortName(const SiteContext& site, const RefusedStation& refused) {
+    const std::string limit = std::to_string(sizeof(_DEVINFO{}.portName));
+    const std::string id = std::to_string(refused.hostId);
+    // A name that is a path already is the device; otherwise it is most
+    // likely a name below /dev.
+    const std::string device = refused.portName.find('/') != std::string::npos
+                                   ? refused.portName
+                                   : "/dev/" + refused.portName;
+    StartProblem p;
+    p.hostId = refused.hostId;
+    p.log = "Host id " + id + ": port name " + refused.portName + " longer than " + limit +
+            " bytes, station not started";
+    p.advice = "base station " + id + " in " + StationPath(site) + ": the port name \"" +
+               refused.portName + "\" is longer than " + limit +
+               " bytes, so the station is not started. Give it a short name such as COM3 in " +
+               kStationFile + " and link " + site.programDir + "/ports/COM3 to the device (ln -s " +
+               device + " " + site.programDir + "/ports/COM3).";
+    return p;
+}
+
 // A station the link would take: a host id it serves and a terminal.
 bool Runnable(const _DEVINFO& station) {
     return station.hostId <= kMaxHostId && station.dcbCount > 0;
@@ -45,6 +65,8 @@ std::vector<StartProblem> SiteProblems(const SiteContext& site, const SiteFilesF
                      kStationLineExample + "." + kNobodyServed}};
 
     std::vector<StartProblem> problems;
+    for (const RefusedStation& refused : site.refusedStations)
+        problems.push_back(LongPortName(site, refused));
     if (site.tooManyStations)
         problems.push_back({"More than 8 base stations listed: link not started", 255,
                             "the station file " + StationPath(site) +

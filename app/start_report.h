@@ -26,7 +26,8 @@ struct SiteFilesFound {
 };
 
 // The problems of the site as loaded, before the link starts: no TXT folder,
-// no station file or none listed in it, too many stations.
+// no station file or none listed in it, too many stations, and every station
+// line refused for its port name.
 std::vector<StartProblem> SiteProblems(const SiteContext& site, const SiteFilesFound& found);
 
 // Why a link given the site's stations started none of them. nullopt when

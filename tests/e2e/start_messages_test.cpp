@@ -102,5 +102,30 @@ TEST_F(StartMessages, EachSiteThatServesNobodySaysWhatIsMissingAndWhere) {
         EXPECT_EQ(CountLogLines(text), 0) << text;
 }
 
+// A port name longer than the record's six bytes is refused, not cut: cut,
+// ttyUSB0 is ttyUSB, here an entry of ports/ that leads to another line.
+TEST_F(StartMessages, ALongPortNameIsRefusedAndTheOtherStationsRun) {
+    const std::string home = home_->path();
+    const std::string txt = home + "/TXT";
+    WriteFile(Txt("基站.TXT"), "1 ttyUSB0\r\n2 COM4\r\n");
+    std::filesystem::create_symlink(sim_->FindStation("COM3")->SlavePath(), home + "/ports/ttyUSB");
+    std::filesystem::remove(home + "/ports/COM3");
+    const std::string err = RunManager();
+    EXPECT_EQ(CountLogLines("(HostID 001  DCBID 255)Host id 1: port name ttyUSB0 longer than 6 "
+                            "bytes, station not started"),
+              1);
+    EXPECT_NE(err.find("QM: base station 1 in " + txt +
+                       "/基站.TXT: the port name \"ttyUSB0\" is longer than 6 bytes, so the "
+                       "station is not started. Give it a short name such as COM3 in 基站.TXT "
+                       "and link " +
+                       home + "/ports/COM3 to the device (ln -s /dev/ttyUSB0 " + home +
+                       "/ports/COM3).\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(sim_->FindStation("COM3")->Counters().portOpens, 0u) << "no port for it";
+    EXPECT_EQ(sim_->FindStation("COM4")->Counters().portOpens, 1u) << "the other one runs";
+    EXPECT_EQ(CountLogLines("No base station started"), 0);
+}
+
 }  // namespace
 }  // namespace qm::test
