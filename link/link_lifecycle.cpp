@@ -5,6 +5,7 @@
 #include <cstring>
 #include <latch>
 #include <memory>
+#include <string>
 #include <system_error>
 
 #include "link/link_state.h"
@@ -44,14 +45,19 @@ std::thread StartStationThread(StationThread fn, Link& link, StationLink& statio
     return thread;
 }
 
-// Opens the station's port with the link's line settings, or reports why not.
+// Opens the station's port with the link's line settings, or reports why
+// not: "打开%s失败-%d" as a message, and in the log the device tried and
+// the system's reason.
 int OpenStationPort(Link& link, const StationEntry& entry, StationLink& station) {
     char name[sizeof entry.portName + 1] = {};
     std::memcpy(name, entry.portName.data(), entry.portName.size());
     int err = 0;
     station.portName = entry.portName;
-    station.port = SerialPort::Open(entry.portName.data(), link.programDir, &err);
+    const std::string path = ResolvePortPath(entry.portName.data(), link.programDir, &err);
+    if (!path.empty())
+        station.port = SerialPort::OpenPath(path, &err);
     if (station.port) {
+        station.portPath = path;
         station.portUp = true;
         // Whatever the line held before the link is stale. Cleared here,
         // before any thread runs, so that an answer to the first beacon is
@@ -62,6 +68,11 @@ int OpenStationPort(Link& link, const StationEntry& entry, StationLink& station)
     char text[64];
     std::snprintf(text, sizeof text, "打开%s失败-%d", name, err);
     ShowLinkMessage(text);
+    // A name that resolves to nothing is the only path there was to try.
+    const std::string detail = std::string("Cannot open ") + name + " at " +
+                               (path.empty() ? std::string(name) : path) + ": " +
+                               DescribeOpenFailure(err, entry.portName.data(), link.programDir);
+    LogError(detail.c_str(), entry.hostId, 255);
     return 0;
 }
 

@@ -7,8 +7,10 @@
 // joined at StopLink as well, so no thread outlives the link.
 //
 // A station whose port hangs up (a USB adapter pulled out) keeps its place,
-// terminals and queues: its reader closes the port and opens the same name
-// again once the device is back. Only the reader changes `port`, and only
+// terminals and queues: its reader closes the port and opens the same device
+// path again once the device is back. The name is never resolved again: with
+// its ports/ entry gone it would fall back to /dev/ttyS<n> and take whatever
+// device sits there. Only the reader changes `port`, and only
 // under the port lock; every other thread uses it under that lock and finds
 // it null while the device is gone.
 //
@@ -44,6 +46,13 @@ inline constexpr size_t kMessageBufferSize = 5000;
 // them. A burst from one station never comes near this; a full queue drops
 // the oldest frame with a log line rather than grow without bound.
 inline constexpr size_t kHandOffDepth = 64;
+// Frames a station's transmit queue holds. A busy station queues a beacon,
+// the acknowledgements of the frames it receives and one frame of each
+// exchange awaiting its acknowledgement: even a download run to 200
+// terminals with retries pending for every one stays far below. Beyond it
+// something appends faster than the writer sends (fewer than 100 frames a
+// second, each after its 10 ms pause), and the queue would grow without end.
+inline constexpr size_t kTxQueueMax = 1024;
 
 // The reply a terminal is being sent. Written by SDKSendData, by the paging
 // steps of the frame handler and by the page senders, so it changes only as a
@@ -126,7 +135,8 @@ struct StationLink {
     uint8_t hostId = 0;
     uint8_t position = 0;
     std::array<char, kPortNameMax> portName{};  // NUL-terminated only when shorter
-    std::unique_ptr<SerialPort> port;           // null while the device is gone
+    std::string portPath;              // the device path of the first open; every reopen takes it
+    std::unique_ptr<SerialPort> port;  // null while the device is gone
     // Whether the port is open; read without the port lock by senders that
     // refuse at once rather than queue for a gone device.
     std::atomic<bool> portUp{false};
@@ -139,7 +149,11 @@ struct StationLink {
     std::mutex queueLock;    // guards txQueue
     std::mutex receiveLock;  // guards assembler and handOff
 
-    std::deque<Frame> txQueue;
+    std::deque<Frame> txQueue;  // at most kTxQueueMax frames
+    // While the queue is full and until it has drained to half: the frames
+    // refused meanwhile, for one log line at each end of the stretch.
+    bool txQueueFull = false;  // guarded by queueLock
+    uint32_t txRefused = 0;    // guarded by queueLock
     FrameAssembler assembler;
     std::deque<Frame> handOff;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "link/link_params.h"
@@ -97,9 +98,41 @@ void EndExchange(Link& link, uint8_t hostId, uint8_t dcbId) {
 bool AppendFrame(StationLink& station, const Frame& frame) {
     if (frame.length == 0 || frame.length > kMaxFrame)
         return false;
-    std::lock_guard<std::mutex> hold(station.queueLock);
-    station.txQueue.push_back(frame);
-    return true;
+    bool filled = false;
+    uint32_t drainedAfter = 0;  // frames refused in a stretch that ended now
+    bool taken = false;
+    {
+        std::lock_guard<std::mutex> hold(station.queueLock);
+        if (station.txQueue.size() >= kTxQueueMax) {
+            filled = !station.txQueueFull;
+            station.txQueueFull = true;
+            ++station.txRefused;
+        } else {
+            station.txQueue.push_back(frame);
+            taken = true;
+            // The stretch ends only at half: a producer that keeps the
+            // queue at the brim would otherwise start a new one with every
+            // frame the writer takes.
+            if (station.txQueueFull && station.txQueue.size() <= kTxQueueMax / 2) {
+                station.txQueueFull = false;
+                drainedAfter = std::exchange(station.txRefused, 0);
+            }
+        }
+    }
+    // Logged outside the lock: the writer must not wait for a file.
+    if (filled) {
+        char text[80];
+        std::snprintf(text, sizeof text, "Transmit queue full (%zu frames): frames refused",
+                      kTxQueueMax);
+        LogError(text, station.hostId, 255);
+    }
+    if (drainedAfter > 0) {
+        char text[80];
+        std::snprintf(text, sizeof text, "Transmit queue drained: %u frames refused meanwhile",
+                      drainedAfter);
+        LogError(text, station.hostId, 255);
+    }
+    return taken;
 }
 
 void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t command) {

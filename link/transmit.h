@@ -20,7 +20,10 @@ inline constexpr uint32_t kPageSize = 200;
 inline constexpr uint32_t kFragmentsPerPage = 4;
 
 // Appends a copy of the frame to the station's queue. Frames are at most
-// 255 bytes by construction; anything claiming more is refused.
+// 255 bytes by construction; anything claiming more is refused, and so is
+// every frame while kTxQueueMax are waiting. A full queue is logged once,
+// "Transmit queue full (1024 frames): frames refused", and once it has
+// drained to half, "Transmit queue drained: <n> frames refused meanwhile".
 bool AppendFrame(StationLink& station, const Frame& frame);
 
 // Queues a control frame (acknowledgement 0x01, checksum error 0x02) to the

@@ -82,7 +82,8 @@ void SetShortMessage(uint8_t messageNumber, uint8_t dcbId, const uint8_t* text);
 // The venue title, centred in kTitleSize bytes; longer titles are cut.
 void SetVenueTitle(std::span<const uint8_t> title);
 // The link parameters; kDefaultRetryTimes and its neighbours stand where
-// QM.ini names none.
+// QM.ini names none. A value outside its range (kRetryTimesRange and its
+// neighbours) takes the nearest bound and is logged.
 void SetParams(uint32_t retryTimes, uint32_t beaconTimeout, uint32_t beaconInterval);
 // The service's version, "1.07".
 const char* Version();
