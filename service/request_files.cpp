@@ -1,6 +1,7 @@
 #include "service/request_files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -69,8 +70,8 @@ std::string FormatRequestFile(uint8_t dcbId, uint8_t code, std::span<const uint8
     return text;
 }
 
-bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId, uint8_t dcbId,
-                      uint8_t code, std::span<const uint8_t> data) {
+bool WriteRequestFile(const std::string& txtDir, const RequestNoticePost& post, uint8_t hostId,
+                      uint8_t dcbId, uint8_t code, std::span<const uint8_t> data) {
     const std::string path = HostFile(txtDir, 'T', hostId);
     const std::string text = FormatRequestFile(dcbId, code, data);
     // Written beside the old file and renamed over it: a back-end still
@@ -83,14 +84,23 @@ bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t ho
         LogError("SDKSaveTxFile Write Error", hostId, dcbId);
         return false;
     }
-    // The notice is the order's only way to the back-end: a back-end that
-    // falls behind for a moment is waited for, not skipped.
-    if (!PostMessageWithin(window, WM_POS_NOTICE, 0, hostId, kNoticeWaitMs))
+    // The notice is the order's only way to the back-end: the poster keeps
+    // it for a back-end that falls behind for a moment. A refusal of a full
+    // outbox is in the log already, once for the whole stretch.
+    if (!post(hostId) && errno != ENOBUFS)
         LogError("PostMessage Error", hostId, dcbId);
     std::lock_guard<std::mutex> hold(g_lastLock);
     g_lastCode = code;
     g_lastDcbId = dcbId;
     return true;
+}
+
+bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId, uint8_t dcbId,
+                      uint8_t code, std::span<const uint8_t> data) {
+    const RequestNoticePost post = [window](uint8_t host) {
+        return PostMessageWithin(window, WM_POS_NOTICE, 0, host, kNoticeWaitMs);
+    };
+    return WriteRequestFile(txtDir, post, hostId, dcbId, code, data);
 }
 
 int ReadReplyFile(const std::string& txtDir, uint8_t hostId, uint8_t* data, size_t capacity,

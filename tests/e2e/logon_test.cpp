@@ -1,5 +1,6 @@
 // The main window's handlers in this process, for what only its state shows:
-// the logon word a successful "DL" reply sets.
+// the logon word a successful "DL" reply sets, and a stop taken ahead of the
+// queue.
 #include "app/qm_dlg.h"
 #include "tests/e2e/e2e_fixture.h"
 
@@ -71,6 +72,20 @@ TEST_F(WindowInProcess, ARequestNoticeWithoutItsCopyIsIgnored) {
         dlg, [] { return CountLogLines("Exception Message") == 1; }, 3000));
     EXPECT_FALSE(Exists(Txt("T1.txt")));
     EXPECT_FALSE(NextNotice(100));
+}
+
+// Thousands of messages queued, then a stop: the window closes before it
+// handles any of them.
+TEST_F(WindowInProcess, AStopIsTakenAheadOfWhatIsQueued) {
+    CQMDlg dlg(kWindow, std::make_unique<HeadlessUi>());
+    ASSERT_TRUE(dlg.Init());
+    ASSERT_TRUE(NextNotice(3000));
+    for (int i = 0; i < 5000; ++i) ASSERT_TRUE(PostMessage(dlg.Handle(), WM_POS_NOTICE, 0, 200));
+    Event stop(Event::Mode::kManualReset, true);
+    dlg.RunModalLoop(&stop);
+    EXPECT_TRUE(dlg.Ended());
+    EXPECT_EQ(CountLogLines("OnClose"), 1);
+    EXPECT_EQ(CountLogLines("Exception Message"), 0);
 }
 
 }  // namespace
