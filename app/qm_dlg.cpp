@@ -93,16 +93,76 @@ void CQMDlg::CloseWatcher() {
     if (!instanceListener_) {
         int err = 0;
         instanceListener_ = NamedEventListener::Create(kSingleInstanceEvent, watcherStop_, &err);
-        if (!instanceListener_)
+        if (!instanceListener_ && err == ECANCELED)
             return;
+        if (!instanceListener_)
+            LogError("Close event unavailable: only the back-end's end closes the manager", 255,
+                     255);
     }
-    // No reset here: the listener was bound before start-up, and a set that
-    // came in since (a close asked for while the ports were opening) must
-    // still close the manager now that it has started. This manager's own
-    // set at start went to the previous holder, before this socket existed.
-    if (WaitAny({&watcherStop_, instanceListener_.get()}, kInfinite) != 1)
-        return;
-    AskClose();
+    BackEndWatch watch(BackEndGoneBoundMs());
+    for (;;) {
+        // No reset here: the listener was bound before start-up, and a set
+        // that came in since (a close asked for while the ports were
+        // opening) must still close the manager now that it has started.
+        // This manager's own set at start went to the previous holder,
+        // before this socket existed.
+        const int woken = instanceListener_ ? WaitAny({&watcherStop_, instanceListener_.get()},
+                                                      watch.CheckPeriodMs())
+                                            : WaitAny({&watcherStop_}, watch.CheckPeriodMs());
+        if (woken == 0 || woken == kWaitFailed)
+            return;
+        if (woken == 1) {
+            const uint32_t pid = instanceListener_->LastSetter();
+            const std::string name = ProcessName(pid);
+            char text[128];
+            if (pid == 0)
+                std::snprintf(text, sizeof text, "Closed by the close event");
+            else if (name.empty())
+                std::snprintf(text, sizeof text, "Closed by the close event of process %u", pid);
+            else
+                std::snprintf(text, sizeof text, "Closed by the close event of process %u (%s)",
+                              pid, name.c_str());
+            LogError(text, 255, 255);
+            AskClose();
+            return;
+        }
+        if (WatchBackEnd(watch)) {
+            AskClose();
+            return;
+        }
+    }
+}
+
+bool CQMDlg::WatchBackEnd(BackEndWatch& watch) {
+    const bool present = WindowExists(backEndWindow_);
+    // Only "nobody is bound there" counts as gone (an invalid handle never
+    // can be); a failure to look, such as no descriptor left, is no sighting.
+    if (!present && errno != ENOENT && errno != ECONNREFUSED && errno != EINVAL)
+        return false;
+    char text[160];
+    switch (watch.Observe(present, MonotonicMs())) {
+        case BackEndWatch::Change::kNone:
+            return false;
+        case BackEndWatch::Change::kGone:
+            std::snprintf(text, sizeof text,
+                          "Back-end window %u gone: the manager closes unless it is back within "
+                          "%lld s",
+                          backEndWindow_, static_cast<long long>(watch.BoundMs() / 1000));
+            LogError(text, 255, 255);
+            return false;
+        case BackEndWatch::Change::kBack:
+            std::snprintf(text, sizeof text, "Back-end window %u back after %lld s", backEndWindow_,
+                          static_cast<long long>(watch.GoneForMs() / 1000));
+            LogError(text, 255, 255);
+            return false;
+        case BackEndWatch::Change::kTooLong:
+            std::snprintf(text, sizeof text,
+                          "Back-end window %u gone for %lld s: the manager closes", backEndWindow_,
+                          static_cast<long long>(watch.GoneForMs() / 1000));
+            LogError(text, 255, 255);
+            return true;
+    }
+    return false;
 }
 
 void CQMDlg::AskClose() {

@@ -12,7 +12,10 @@
 // order, so the window's thread never waits for a busy back-end. A stop or
 // a close asked for is acted on between two messages, ahead of whatever is
 // still queued.
-
+//
+// The close watcher thread closes the window when the named event
+// "__QM_MUTEXT" is set (logging which process set it), and when the
+// back-end's window has been gone for the bound of BackEndWatch.
 #pragma once
 
 #include <atomic>
@@ -20,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "app/back_end_watch.h"
 #include "app/site_context.h"
 #include "platform/event.h"
 #include "platform/named_event.h"
@@ -98,6 +102,8 @@ class CQMDlg {
     void Dispatch(const WindowMessage& message);
     bool CloseDue() const;
     void CloseWatcher();
+    // One look at the back-end's window; true when it has been gone too long.
+    bool WatchBackEnd(BackEndWatch& watch);
     // From the close watcher: the window closes ahead of what is queued.
     void AskClose();
 

@@ -1,5 +1,5 @@
-// The manager against a back-end whose window is busy: its socket not read
-// for a while.
+// The manager against a back-end whose window is busy (its socket not read
+// for a while) or gone (its socket removed).
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -110,6 +110,45 @@ TEST_F(BusyBackEnd, AStopWhileTheBackEndIsStalledEndsTheManagerPromptly) {
     EXPECT_EQ(CountLogLines("OnClose"), 1);
     // The notices that were still waiting are told of, in one line.
     EXPECT_EQ(CountLogLines(" stopping: "), 1);
+}
+
+class GoneBackEnd : public EndToEnd {
+  protected:
+    ScopedEnv bound_{"QM_BACKEND_GONE_SECONDS", "2"};
+};
+
+TEST_F(GoneBackEnd, TheManagerClosesOnceTheBackEndHasBeenGoneForTheBound) {
+    ChildProcess& manager = StartManager();
+    window_.reset();  // the back-end ends: its socket goes
+    const int64_t start = MonotonicMs();
+    ASSERT_TRUE(manager.Wait(15000)) << "an orphaned manager must close";
+    const int64_t took = MonotonicMs() - start;
+    std::printf("manager closed %lld ms after its back-end went\n", static_cast<long long>(took));
+    EXPECT_GE(took, 2000);
+    EXPECT_EQ(manager.ExitCode(), 0);
+    EXPECT_EQ(
+        CountLogLines("Back-end window 4242 gone: the manager closes unless it is back within 2 s"),
+        1);
+    EXPECT_EQ(CountLogLines("Back-end window 4242 gone for "), 1);
+    EXPECT_EQ(CountLogLines(" s: the manager closes"), 1);
+    EXPECT_EQ(CountLogLines("OnClose"), 1);
+    EXPECT_EQ(CountLogLines("Closed by"), 0);
+}
+
+TEST_F(GoneBackEnd, ABackEndBackWithinTheBoundKeepsTheManager) {
+    ChildProcess& manager = StartManager();
+    window_.reset();
+    ASSERT_TRUE(WaitUntil([] { return CountLogLines("Back-end window 4242 gone: ") == 1; }, 5000));
+    int err = 0;
+    window_ = MessageWindow::Create(kWindow, &err);
+    ASSERT_TRUE(window_);
+    ASSERT_TRUE(
+        WaitUntil([] { return CountLogLines("Back-end window 4242 back after ") == 1; }, 5000));
+    // Past the bound of the first absence, it still serves.
+    EXPECT_FALSE(manager.Wait(3000));
+    Term("COM3", 7).QueueRequest(13, Text("0012"));
+    EXPECT_EQ(NextNotice(5000), 1);
+    EXPECT_EQ(CountLogLines("gone for "), 0);
 }
 
 }  // namespace
