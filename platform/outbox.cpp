@@ -127,7 +127,10 @@ void Outbox::Run() {
         const Waitable* next = nullptr;
         {
             std::lock_guard<std::mutex> hold(lock_);
-            next = queue_.empty() ? static_cast<const Waitable*>(&work_) : writable_.get();
+            // A queue waits only behind a socket that said "full", so the
+            // watch is there whenever the queue is not empty.
+            next = queue_.empty() || !writable_ ? static_cast<const Waitable*>(&work_)
+                                                : writable_.get();
         }
         const int woken = WaitAny({&stop_, next}, kInfinite);
         if (woken == 0)
