@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "link/link_state.h"
+#include "link/request_notice.h"
 #include "link/station_threads.h"
 #include "platform/app_log.h"
 #include "platform/clock.h"
@@ -128,6 +129,14 @@ int StartLink(WindowHandle notifyWindow, std::span<const StationEntry> entries) 
     link->txtDir = folders.txt;
     link->swapDir = folders.swap;
     link->notifyWindow = notifyWindow;
+    int err = 0;
+    link->notices = Outbox::Create(notifyWindow, kOutboxCapacity, &KeepSentNotice, &err);
+    if (!link->notices) {
+        char text[80];
+        std::snprintf(text, sizeof text, "SDKInit: cannot start the notices' outbox (%d)", err);
+        LogError(text, 255, 255);
+        return 0;
+    }
 
     for (const StationEntry& entry : entries) {
         if (entry.hostId > kMaxHostId || entry.terminalCount == 0)
@@ -197,6 +206,8 @@ void StopLink() {
     // Workers wait on the stop event too; after this nothing uses the
     // stations any more, and the ports, queues and events can go.
     l.workers.JoinAll();
+    // Nothing posts any more; what waits for a busy window goes now.
+    l.notices->Stop();
     std::unique_ptr<Link> stopped;
     {
         std::lock_guard<std::mutex> hold(g_callLock);

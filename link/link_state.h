@@ -35,6 +35,7 @@
 #include "link/run_routes.h"
 #include "link/worker_set.h"
 #include "platform/event.h"
+#include "platform/outbox.h"
 #include "platform/serial_port.h"
 #include "platform/window_message.h"
 
@@ -208,6 +209,9 @@ struct Link {
     std::string txtDir;
     std::string swapDir;
     WindowHandle notifyWindow = 0;
+    // Carries the request notices to notifyWindow: from StartLink, stopped
+    // by StopLink once no thread posts any more.
+    std::unique_ptr<Outbox> notices;
 
     // By DCB id; declared before the stations, whose terminals refer to it.
     std::array<ShortMessageSlot, 256> shortMessages;

@@ -29,6 +29,11 @@ const RequestNotice* ReceivedRequest(const WindowMessage& message) {
     return static_cast<const RequestNotice*>(message.payload.get());
 }
 
+void SaveRequestFile(const RequestNoticePost& post, uint8_t hostId, uint8_t dcbId, uint8_t code,
+                     std::span<const uint8_t> data) {
+    WriteRequestFile(TxtDir(), post, hostId, dcbId, code, data);
+}
+
 void SaveRequestFile(WindowHandle backEnd, uint8_t hostId, uint8_t dcbId, uint8_t code,
                      std::span<const uint8_t> data) {
     WriteRequestFile(TxtDir(), backEnd, hostId, dcbId, code, data);
@@ -64,6 +69,8 @@ bool QueueReply(uint8_t dcbId, uint8_t hostId, uint8_t code, std::span<const uin
 
 extern "C" {
 
+// Runs on the caller's own thread, which the post may hold up to a second
+// while the window's queue is full: that caller has no outbox of ours.
 QM_API void SDKSaveTxFile(void* window, uint8_t hostId, uint8_t dcbId, uint8_t code,
                           uint32_t length, uint8_t* data) {
     if (data == nullptr && length > 0)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -123,8 +124,8 @@ std::string FormatRequestFile(uint8_t dcbId, uint8_t code, std::span<const uint8
     return text;
 }
 
-bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId, uint8_t dcbId,
-                      uint8_t code, std::span<const uint8_t> data) {
+bool WriteRequestFile(const std::string& txtDir, const RequestNoticePost& post, uint8_t hostId,
+                      uint8_t dcbId, uint8_t code, std::span<const uint8_t> data) {
     const std::string path = HostFile(txtDir, 'T', hostId);
     const std::string text = FormatRequestFile(dcbId, code, data);
     // Written beside the old file and renamed over it: a back-end still
@@ -140,11 +141,20 @@ bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t ho
     // Remembered before the notice goes out: a back-end that links the
     // library may read the reply on another thread as soon as it has it.
     Remember(hostId, dcbId, code);
-    // The notice is the order's only way to the back-end: a back-end that
-    // falls behind for a moment is waited for, not skipped.
-    if (!PostMessageWithin(window, WM_POS_NOTICE, 0, hostId, kNoticeWaitMs))
+    // The notice is the order's only way to the back-end: the poster keeps
+    // it for a back-end that falls behind for a moment. A refusal of a full
+    // outbox is in the log already, once for the whole stretch.
+    if (!post(hostId) && errno != ENOBUFS)
         LogError("PostMessage Error", hostId, dcbId);
     return true;
+}
+
+bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId, uint8_t dcbId,
+                      uint8_t code, std::span<const uint8_t> data) {
+    const RequestNoticePost post = [window](uint8_t host) {
+        return PostMessageWithin(window, WM_POS_NOTICE, 0, host, kNoticeWaitMs);
+    };
+    return WriteRequestFile(txtDir, post, hostId, dcbId, code, data);
 }
 
 namespace {

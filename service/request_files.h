@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,9 +19,19 @@
 
 namespace qm {
 
-// Writes the request file and posts WM_POS_NOTICE (lParam = host id) to the
-// window. When the file cannot be written whole, nothing is posted and the
-// last-request memory keeps its values. Returns whether the notice went out.
+// Posts the notice of a request file just written: WM_POS_NOTICE with
+// lParam = the host id, to the back-end. False when it was not posted; errno
+// ENOBUFS when an outbox refused it for being full, which it has logged.
+using RequestNoticePost = std::function<bool(uint8_t hostId)>;
+
+// Writes the request file and posts its notice with `post`. When the file
+// cannot be written whole, nothing is posted and the last-request memory
+// keeps its values. Returns whether the file was written.
+bool WriteRequestFile(const std::string& txtDir, const RequestNoticePost& post, uint8_t hostId,
+                      uint8_t dcbId, uint8_t code, std::span<const uint8_t> data);
+// The same, posting to the window itself: for a caller on a thread of its
+// own (the exported SDKSaveTxFile), whose post waits up to a second for a
+// window whose queue is full.
 bool WriteRequestFile(const std::string& txtDir, WindowHandle window, uint8_t hostId, uint8_t dcbId,
                       uint8_t code, std::span<const uint8_t> data);
 

@@ -30,7 +30,11 @@ bool SendData(uint8_t dcbId, uint8_t hostId, uint8_t code, std::span<const uint8
 // carries no request).
 const RequestNotice* ReceivedRequest(const WindowMessage& message);
 
-// Writes TXT/T<host>.txt for a request and notifies the back-end's window.
+// Writes TXT/T<host>.txt for a request and posts its notice with `post`
+// (see WriteRequestFile in request_files.h).
+void SaveRequestFile(const RequestNoticePost& post, uint8_t hostId, uint8_t dcbId, uint8_t code,
+                     std::span<const uint8_t> data);
+// The same, posting to the back-end's window itself with a bounded wait.
 void SaveRequestFile(WindowHandle backEnd, uint8_t hostId, uint8_t dcbId, uint8_t code,
                      std::span<const uint8_t> data);
 // Reads TXT/R<host>.txt into buffer (see ReadReplyFile in request_files.h);
