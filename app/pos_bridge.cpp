@@ -42,8 +42,11 @@ int ForwardReply(SiteContext& site, uint8_t hostId) {
     if (reply.code == kCodeLogon && site.replyBuffer[0] == 0x01)
         MarkLoggedOn(site, hostId, reply.dcbId);
     const uint32_t length = reply.length == 0 ? kEmptyReplyLength : reply.length;
-    return service::SendData(reply.dcbId, hostId, reply.code, {site.replyBuffer.get(), length}) ? 1
-                                                                                                : 0;
+    // Sent by the link on a thread of its own: the window goes on with the
+    // next notice at once, whatever the terminal does.
+    return service::QueueReply(reply.dcbId, hostId, reply.code, {site.replyBuffer.get(), length})
+               ? 1
+               : 0;
 }
 
 LogonVerdict ReadLogonVerdict(const SiteContext& site) {

@@ -8,8 +8,8 @@
 
 namespace qm {
 
-// Takes over the reply file of the host and sends it to the terminal of the
-// most recent request. Non-zero when the reply was handed to the link.
+// Takes over the reply file of the host and hands it to the link for the
+// terminal it answers. Non-zero when the reply was handed to the link.
 int ForwardReply(SiteContext& site, uint8_t hostId);
 
 enum class LogonVerdict { kNone, kAccepted, kRejected };

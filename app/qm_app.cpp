@@ -23,7 +23,9 @@ void PrintHelp(bool withWindows) {
         "  qm --help      this text\n"
         "  qm --version   the application and service versions\n"
         "Environment: QM_HOME (program folder), QM_RUNTIME_DIR (runtime folder),\n"
-        "  QM_HEADLESS=1 (no windows even with a display).\n");
+        "  QM_HEADLESS=1 (no windows even with a display),\n"
+        "  QM_BACKEND_GONE_SECONDS (default 30: the manager closes once the\n"
+        "  back-end's window has been gone this long).\n");
     std::printf(
         withWindows
             ? "With a display (DISPLAY or WAYLAND_DISPLAY set) the manager shows a tray\n"

@@ -1,5 +1,6 @@
 #include "app/qm_dlg.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +50,9 @@ CQMDlg::CQMDlg(uint32_t backEndWindow, std::unique_ptr<WindowUi> ui)
 CQMDlg::~CQMDlg() {
     if (linkStarted_ || site_.replyBuffer)
         ShutDown(site_);
+    // After the link: no request notice comes any more. What still waits
+    // for a busy back-end is dropped (and counted in the log).
+    backEnd_.reset();
     // The named event is released only now, after the ports: a manager
     // starting after this one waits for it before opening them.
     watcherStop_.Set();
@@ -64,6 +68,11 @@ bool CQMDlg::Init() {
         std::fprintf(stderr, "QM: cannot create the main window: %s\n", std::strerror(err));
         return false;
     }
+    backEnd_ = Outbox::Create(backEndWindow_, kOutboxCapacity, nullptr, &err);
+    if (!backEnd_) {
+        std::fprintf(stderr, "QM: cannot start the back-end's outbox: %s\n", std::strerror(err));
+        return false;
+    }
 
     // Single instance: a manager already running closes on this event.
     SetNamedEvent(kSingleInstanceEvent);
@@ -73,7 +82,7 @@ bool CQMDlg::Init() {
 
     linkStarted_ = StartUp(site_, window_->Handle()) != 0;
 
-    if (!PostMessage(backEndWindow_, WM_POS_NOTICE, 0, window_->Handle()))
+    if (!NotifyBackEnd(window_->Handle()))
         LogError("PostMessage Error", 255, 255);
 
     closeWatcher_ = std::thread(&CQMDlg::CloseWatcher, this);
@@ -84,34 +93,125 @@ void CQMDlg::CloseWatcher() {
     if (!instanceListener_) {
         int err = 0;
         instanceListener_ = NamedEventListener::Create(kSingleInstanceEvent, watcherStop_, &err);
-        if (!instanceListener_)
+        if (!instanceListener_ && err == ECANCELED)
             return;
+        if (!instanceListener_)
+            LogError("Close event unavailable: only the back-end's end closes the manager", 255,
+                     255);
     }
-    // No reset here: the listener was bound before start-up, and a set that
-    // came in since (a close asked for while the ports were opening) must
-    // still close the manager now that it has started. This manager's own
-    // set at start went to the previous holder, before this socket existed.
-    if (WaitAny({&watcherStop_, instanceListener_.get()}, kInfinite) != 1)
-        return;
+    BackEndWatch watch(BackEndGoneBoundMs());
+    for (;;) {
+        // No reset here: the listener was bound before start-up, and a set
+        // that came in since (a close asked for while the ports were
+        // opening) must still close the manager now that it has started.
+        // This manager's own set at start went to the previous holder,
+        // before this socket existed.
+        const int woken = instanceListener_ ? WaitAny({&watcherStop_, instanceListener_.get()},
+                                                      watch.CheckPeriodMs())
+                                            : WaitAny({&watcherStop_}, watch.CheckPeriodMs());
+        if (woken == 0 || woken == kWaitFailed)
+            return;
+        if (woken == 1) {
+            const uint32_t pid = instanceListener_->LastSetter();
+            const std::string name = ProcessName(pid);
+            char text[128];
+            if (pid == 0)
+                std::snprintf(text, sizeof text, "Closed by the close event");
+            else if (name.empty())
+                std::snprintf(text, sizeof text, "Closed by the close event of process %u", pid);
+            else
+                std::snprintf(text, sizeof text, "Closed by the close event of process %u (%s)",
+                              pid, name.c_str());
+            LogError(text, 255, 255);
+            AskClose();
+            return;
+        }
+        if (WatchBackEnd(watch)) {
+            AskClose();
+            return;
+        }
+    }
+}
+
+bool CQMDlg::WatchBackEnd(BackEndWatch& watch) {
+    const bool present = WindowExists(backEndWindow_);
+    // Only "nobody is bound there" counts as gone (an invalid handle never
+    // can be); a failure to look, such as no descriptor left, is no sighting.
+    if (!present && errno != ENOENT && errno != ECONNREFUSED && errno != EINVAL)
+        return false;
+    char text[160];
+    switch (watch.Observe(present, MonotonicMs())) {
+        case BackEndWatch::Change::kNone:
+            return false;
+        case BackEndWatch::Change::kGone:
+            std::snprintf(text, sizeof text,
+                          "Back-end window %u gone: the manager closes unless it is back within "
+                          "%lld s",
+                          backEndWindow_, static_cast<long long>(watch.BoundMs() / 1000));
+            LogError(text, 255, 255);
+            return false;
+        case BackEndWatch::Change::kBack:
+            std::snprintf(text, sizeof text, "Back-end window %u back after %lld s", backEndWindow_,
+                          static_cast<long long>(watch.GoneForMs() / 1000));
+            LogError(text, 255, 255);
+            return false;
+        case BackEndWatch::Change::kTooLong:
+            std::snprintf(text, sizeof text,
+                          "Back-end window %u gone for %lld s: the manager closes", backEndWindow_,
+                          static_cast<long long>(watch.GoneForMs() / 1000));
+            LogError(text, 255, 255);
+            return true;
+    }
+    return false;
+}
+
+void CQMDlg::AskClose() {
+    closeAsked_.Set();
+    // Wakes a loop that waits on the queue; the close itself is taken ahead
+    // of whatever is queued before this message.
     PostMessage(window_->Handle(), kWmClose, 0, 0);
+}
+
+bool CQMDlg::CloseDue() const {
+    return closeAsked_.IsSet() || (stop_ && WaitAny({stop_}, 0) == 0);
 }
 
 bool CQMDlg::DispatchPending() {
     WindowMessage m;
-    while (!ended_ && window_->PeekMessage(&m)) Dispatch(m);
+    while (!ended_) {
+        // Thousands of messages may be queued behind a stop: it is acted on
+        // now, not once they have all been handled.
+        if (CloseDue()) {
+            OnClose();
+            break;
+        }
+        if (!window_->PeekMessage(&m))
+            break;
+        Dispatch(m);
+    }
     return !ended_;
 }
 
 void CQMDlg::RunModalLoop(const Waitable* stop) {
+    WatchStop(stop);
     while (!ended_) {
-        int r = stop ? WaitAny({&window_->QueueReady(), stop}, kInfinite)
-                     : WaitAny({&window_->QueueReady()}, kInfinite);
-        if (r == 1) {
+        // The stop first: a queue that is never empty would hide it.
+        const int r = stop ? WaitAny({stop, &window_->QueueReady()}, kInfinite)
+                           : WaitAny({&window_->QueueReady()}, kInfinite);
+        if (stop && r == 0) {
             OnClose();
             return;
         }
         DispatchPending();
     }
+}
+
+bool CQMDlg::NotifyBackEnd(int64_t code) {
+    if (!backEnd_) {
+        errno = ESHUTDOWN;
+        return false;
+    }
+    return backEnd_->Post(WM_POS_NOTICE, 0, code);
 }
 
 void CQMDlg::Dispatch(const WindowMessage& m) {
@@ -140,8 +240,8 @@ int CQMDlg::OnRequestReceived(const WindowMessage& m) {
     if (!request)
         return 1;
     const auto& r = request->record;
-    service::SaveRequestFile(backEndWindow_, r.hostId, r.dcbId, r.code,
-                             {request->data.data(), r.length});
+    service::SaveRequestFile([this](uint8_t hostId) { return NotifyBackEnd(hostId); }, r.hostId,
+                             r.dcbId, r.code, {request->data.data(), r.length});
     return 1;
 }
 

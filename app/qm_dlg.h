@@ -6,6 +6,16 @@
 // panels, message boxes) goes through WindowUi; without a display the
 // headless UI writes a log line instead. Any main loop can drive the window:
 // wait on QueueReady() and call DispatchPending().
+//
+// Every notice to the back-end (the window's handle at start, the request
+// notices, the logon's 10 and the download's 11) goes through one outbox, in
+// order, so the window's thread never waits for a busy back-end. A stop or
+// a close asked for is acted on between two messages, ahead of whatever is
+// still queued.
+//
+// The close watcher thread closes the window when the named event
+// "__QM_MUTEXT" is set (logging which process set it), and when the
+// back-end's window has been gone for the bound of BackEndWatch.
 #pragma once
 
 #include <atomic>
@@ -13,9 +23,11 @@
 #include <string>
 #include <thread>
 
+#include "app/back_end_watch.h"
 #include "app/site_context.h"
 #include "platform/event.h"
 #include "platform/named_event.h"
+#include "platform/outbox.h"
 #include "platform/window_message.h"
 
 namespace qm {
@@ -59,11 +71,21 @@ class CQMDlg {
 
     // The window's initialisation; false when the window cannot exist.
     bool Init();
-    // Handles every queued message; false once the window has ended.
+    // Handles every queued message; false once the window has ended. Before
+    // each message it looks at the stop (WatchStop) and at a close asked for
+    // by the close watcher, and closes the window at once for either.
     bool DispatchPending();
     const Waitable& QueueReady() const { return window_->QueueReady(); }
     // Runs until the window ends or stop is released (then as a close).
     void RunModalLoop(const Waitable* stop);
+    // The stop (may be null) that DispatchPending looks at; a loop of its
+    // own (the Qt loop) still watches it too, for when nothing is queued.
+    void WatchStop(const Waitable* stop) { stop_ = stop; }
+
+    // Posts WM_POS_NOTICE with the code to the back-end's window, behind
+    // every earlier notice and without waiting. False when it was refused
+    // (errno as Outbox::Post; ENOBUFS is logged by the outbox).
+    bool NotifyBackEnd(int64_t code);
 
     WindowHandle Handle() const { return window_ ? window_->Handle() : 0; }
     SiteContext& Site() { return site_; }
@@ -78,12 +100,20 @@ class CQMDlg {
 
   private:
     void Dispatch(const WindowMessage& message);
+    bool CloseDue() const;
     void CloseWatcher();
+    // One look at the back-end's window; true when it has been gone too long.
+    bool WatchBackEnd(BackEndWatch& watch);
+    // From the close watcher: the window closes ahead of what is queued.
+    void AskClose();
 
     const uint32_t backEndWindow_;
     SiteContext site_;
     std::unique_ptr<MessageWindow> window_;
+    std::unique_ptr<Outbox> backEnd_;
     bool ended_ = false;
+    const Waitable* stop_ = nullptr;
+    Event closeAsked_{Event::Mode::kManualReset, false, Event::Reach::kInProcess};
 
     Event watcherStop_{Event::Mode::kManualReset, false};
     std::unique_ptr<NamedEventListener> instanceListener_;

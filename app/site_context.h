@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
 #include "service/qmsdk.h"
@@ -14,6 +15,13 @@
 namespace qm {
 
 inline constexpr size_t kReplyBufferSize = 5000;
+
+// A station line whose port name does not fit the record's 6 bytes. Cut
+// short, the name could lead to another device, so the station is left out.
+struct RefusedStation {
+    uint8_t hostId = 0;
+    std::string portName;  // as written
+};
 
 struct SiteContext {
     std::string programDir;     // without a trailing slash
@@ -23,7 +31,8 @@ struct SiteContext {
     // More station lines than the table holds were found: the extra lines
     // are not stored and the link is not started.
     bool tooManyStations = false;
-    std::unique_ptr<uint8_t[]> replyBuffer;  // kReplyBufferSize bytes
+    std::vector<RefusedStation> refusedStations;  // in file order
+    std::unique_ptr<uint8_t[]> replyBuffer;       // kReplyBufferSize bytes
     std::array<_DEVINFO, QM_MAX_STATIONS> stations{};
     std::unique_ptr<Event> dataReadyEvent;  // auto-reset; set by notice 11
     // Set while the download panel runs a download and while the link test

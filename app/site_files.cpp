@@ -74,17 +74,25 @@ int ForEachTwoFieldLine(const SiteContext& site, const char* name, OnLine onLine
 int LoadStations(SiteContext& site) {
     site.stationCount = 0;
     site.tooManyStations = false;
+    site.refusedStations.clear();
     // A station without a port name cannot be opened: it is no station.
-    return ForEachTwoFieldLine(site, "基站.TXT", [&](const TwoFields& fields) {
+    return ForEachTwoFieldLine(site, kStationFile, [&](const TwoFields& fields) {
+        const uint8_t hostId = LeadingNumber(fields.first.c_str(), fields.first.size());
+        // ttyUSB0 cut to ttyUSB, or /dev/ttyUSB0 to /dev/t, names some other
+        // entry of ports/ or nothing at all; such devices are reached through
+        // a short name mapped in ports/.
+        if (fields.second.size() > sizeof(_DEVINFO{}.portName)) {
+            site.refusedStations.push_back({hostId, fields.second});
+            return;
+        }
         if (site.stationCount >= QM_MAX_STATIONS) {
             site.tooManyStations = true;
             return;
         }
         _DEVINFO& st = site.stations[site.stationCount];
         st = _DEVINFO{};
-        st.hostId = LeadingNumber(fields.first.c_str(), fields.first.size());
-        std::memcpy(st.portName, fields.second.data(),
-                    std::min(fields.second.size(), sizeof st.portName));
+        st.hostId = hostId;
+        std::memcpy(st.portName, fields.second.data(), fields.second.size());
         st.dcbCount = 0;
         ++site.stationCount;
     });
@@ -92,7 +100,7 @@ int LoadStations(SiteContext& site) {
 
 int LoadTerminals(SiteContext& site) {
     // A terminal without a host id belongs to no station.
-    return ForEachTwoFieldLine(site, "点菜机.TXT", [&](const TwoFields& fields) {
+    return ForEachTwoFieldLine(site, kTerminalFile, [&](const TwoFields& fields) {
         uint8_t dcbId = LeadingNumber(fields.first.c_str(), fields.first.size());
         uint8_t hostId = LeadingNumber(fields.second.c_str(), fields.second.size());
         for (uint32_t i = 0; i < site.stationCount; ++i) {

@@ -8,7 +8,12 @@
 
 namespace qm {
 
-// 基站.TXT: one station per line, "host-id port". Returns 1 if read.
+inline constexpr const char* kStationFile = "基站.TXT";
+inline constexpr const char* kTerminalFile = "点菜机.TXT";
+
+// 基站.TXT: one station per line, "host-id port". A port name longer than
+// the record's 6 bytes is not stored: the line goes to refusedStations.
+// Returns 1 if read.
 int LoadStations(SiteContext& site);
 // 点菜机.TXT: one terminal per line, "dcb-id host-id". Returns 1 if read.
 int LoadTerminals(SiteContext& site);

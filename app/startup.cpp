@@ -1,8 +1,10 @@
 #include "app/startup.h"
 
+#include <optional>
 #include <string>
 
 #include "app/site_files.h"
+#include "app/start_report.h"
 #include "platform/app_log.h"
 #include "platform/files.h"
 #include "platform/profile.h"
@@ -12,12 +14,20 @@
 namespace qm {
 
 ConfigValues ReadConfig(const char* iniPath) {
-    const ConfigValues defaults;
     ConfigValues c;
-    c.debugLevel = ReadProfileInt(iniPath, "CONFIG", "DebugLevel", defaults.debugLevel);
-    c.retryTimes = ReadProfileInt(iniPath, "CONFIG", "RetryTimes", defaults.retryTimes);
-    c.beaconInterval = ReadProfileInt(iniPath, "CONFIG", "BeaconInterVal", defaults.beaconInterval);
-    c.beaconTimeout = ReadProfileInt(iniPath, "CONFIG", "BeaconTimeout", defaults.beaconTimeout);
+    const auto read = [&](const SettingRange& range) {
+        const std::optional<std::string> text = ReadProfileText(iniPath, "CONFIG", range.key);
+        if (!text)
+            return range.defaultValue;
+        SettingVerdict v = JudgeSetting("QM.ini", range, *text);
+        if (!v.note.empty())
+            c.notes.push_back(std::move(v.note));
+        return v.used;
+    };
+    c.debugLevel = read(kDebugLevelRange);
+    c.retryTimes = read(kRetryTimesRange);
+    c.beaconInterval = read(kBeaconIntervalRange);
+    c.beaconTimeout = read(kBeaconTimeoutRange);
     return c;
 }
 
@@ -53,15 +63,18 @@ int StartUp(SiteContext& site, uint32_t mainWindow) {
     site.downloadRunning = 0;
     site.testRunning = 0;
 
-    LoadStations(site);
-    LoadTerminals(site);
+    SiteFilesFound found;
+    found.stationFile = LoadStations(site) != 0;
+    found.terminalFile = LoadTerminals(site) != 0;
+    // The back-end owns TXT and the manager never makes it.
+    found.txtFolder = IsFolder(site.txtDir);
 
     const ConfigValues config = ReadConfig(iniPath.c_str());
     SetDebugLevel(config.debugLevel);
-    // The back-end owns TXT and the manager never makes it; without it no
-    // station is started and every request would be lost, so say why.
-    if (!IsFolder(site.txtDir))
-        LogError("TXT Folder Missing", 255, 255);
+    for (const std::string& note : config.notes) LogError(note.c_str(), 255, 255);
+    // A start that serves fewer stations than listed, or none, says why:
+    // otherwise every request of the terminals is lost without a word.
+    for (const StartProblem& p : SiteProblems(site, found)) ReportStartProblem(p);
 
     int started = 0;
     if (mainWindow != 0 && !site.tooManyStations && site.stationCount >= 1 &&
@@ -69,6 +82,10 @@ int StartUp(SiteContext& site, uint32_t mainWindow) {
         // Without any port the manager still runs: the back-end's notices and
         // the operator's window work, only the terminals are unreachable.
         started = service::Init(mainWindow, {site.stations.data(), site.stationCount}) ? 1 : 0;
+        const std::optional<StartProblem> p =
+            started ? std::nullopt : NoStationStarted(site, found);
+        if (p)
+            ReportStartProblem(*p);
     }
 
     LoadVenueTitle(site);

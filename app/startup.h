@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "app/site_context.h"
 #include "platform/app_log.h"
@@ -10,15 +12,23 @@
 
 namespace qm {
 
+// 0 writes nothing, 4 adds the packet log; nothing lies beyond.
+inline constexpr SettingRange kDebugLevelRange{"DebugLevel", 0, kLogPackets, kDefaultDebugLevel};
+
 // Link parameters as read from QM.ini, kept aside until the end of start-up.
 struct ConfigValues {
     uint32_t debugLevel = kDefaultDebugLevel;
     uint32_t retryTimes = kDefaultRetryTimes;
     uint32_t beaconInterval = kDefaultBeaconInterval;
     uint32_t beaconTimeout = kDefaultBeaconTimeout;
+    // A log line for each value not taken as written ("QM.ini
+    // BeaconInterVal=0 out of range 20..2000: 20 used"), to be written once
+    // the debug level read here is in force.
+    std::vector<std::string> notes;
 };
 
-// Reads the CONFIG section of the given QM.ini; defaults where missing.
+// Reads the CONFIG section of the given QM.ini: defaults where missing, and
+// each value judged by its range (JudgeSetting).
 ConfigValues ReadConfig(const char* iniPath);
 
 // Runs the start-up sequence once, from the main window's initialisation.

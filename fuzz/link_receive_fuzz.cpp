@@ -118,6 +118,10 @@ struct Rig {
         window = MessageWindow::Create(handle, &err);
         QM_FUZZ_CHECK(window != nullptr);
         link.notifyWindow = handle;
+        // The window is this process's: notices go straight into its queue,
+        // and the outbox's own thread only waits.
+        link.notices = Outbox::Create(handle, kOutboxCapacity, nullptr, &err);
+        QM_FUZZ_CHECK(link.notices != nullptr);
         link.programDir = link.txtDir = scratch.path().string();
         link.swapDir = (scratch.path() / "Swap").string();
         link.workers.SetStarter([](std::function<void()> fn) {

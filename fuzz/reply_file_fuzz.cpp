@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (code == 255)
         code = dcbId;  // still a request, so the mismatch paths are fuzzed too
     const uint8_t one = '1';
+    ResetLastRequests();  // this input's request alone
     QM_FUZZ_CHECK(WriteRequestFile(txt, 0, kHost, dcbId, code, std::span(&one, 1)));
     QM_FUZZ_CHECK(fuzz::WriteWhole(scratch.path() / "R1.txt", file, fileSize));
 

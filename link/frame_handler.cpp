@@ -5,6 +5,7 @@
 // a worker.
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include "link/link_params.h"
 #include "link/request_notice.h"
@@ -26,7 +27,9 @@ constexpr uint32_t kShortMessageAckPause = 20;
 
 void PostRequest(Link& link, StationLink& station, TerminalLink& terminal, uint8_t command,
                  std::span<const uint8_t> data) {
-    if (!PostRequestNotice(link.notifyWindow, station.hostId, terminal.dcbId, command, data))
+    // A full outbox has logged its refusals, once for the whole stretch.
+    if (!PostRequestNotice(*link.notices, station.hostId, terminal.dcbId, command, data) &&
+        errno != ENOBUFS)
         LogError("PostMessage Error", station.hostId, terminal.dcbId);
 }
 
@@ -134,8 +137,12 @@ void Reassemble(Link& link, StationLink& station, TerminalLink& terminal, const 
         return;
     }
     station.messagePosted = true;
-    // The beacon now waits on this terminal until the reply has gone out.
-    terminal.idle.Reset();
+    // The beacon now waits on this terminal until the reply has gone out. A
+    // terminal's short message has had its acknowledgement already and never
+    // gets a reply (one would be refused): waiting for it would hold the
+    // beacon on this terminal for BeaconTimeout at each of its visits.
+    if (owner.command != kCmdShortMessage)
+        terminal.idle.Reset();
     PostRequest(link, station, terminal, owner.command,
                 {station.message.data(), station.messageLength});
 }

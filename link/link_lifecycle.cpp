@@ -1,13 +1,15 @@
 // Start and stop of the link: the station table, the serial ports and the
-// four threads of every opened base station.
+// threads of every opened base station.
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <latch>
 #include <memory>
+#include <string>
 #include <system_error>
 
 #include "link/link_state.h"
+#include "link/request_notice.h"
 #include "link/station_threads.h"
 #include "platform/app_log.h"
 #include "platform/clock.h"
@@ -44,14 +46,19 @@ std::thread StartStationThread(StationThread fn, Link& link, StationLink& statio
     return thread;
 }
 
-// Opens the station's port with the link's line settings, or reports why not.
+// Opens the station's port with the link's line settings, or reports why
+// not: "打开%s失败-%d" as a message, and in the log the device tried and
+// the system's reason.
 int OpenStationPort(Link& link, const StationEntry& entry, StationLink& station) {
     char name[sizeof entry.portName + 1] = {};
     std::memcpy(name, entry.portName.data(), entry.portName.size());
     int err = 0;
     station.portName = entry.portName;
-    station.port = SerialPort::Open(entry.portName.data(), link.programDir, &err);
+    const std::string path = ResolvePortPath(entry.portName.data(), link.programDir, &err);
+    if (!path.empty())
+        station.port = SerialPort::OpenPath(path, &err);
     if (station.port) {
+        station.portPath = path;
         station.portUp = true;
         // Whatever the line held before the link is stale. Cleared here,
         // before any thread runs, so that an answer to the first beacon is
@@ -62,6 +69,11 @@ int OpenStationPort(Link& link, const StationEntry& entry, StationLink& station)
     char text[64];
     std::snprintf(text, sizeof text, "打开%s失败-%d", name, err);
     ShowLinkMessage(text);
+    // A name that resolves to nothing is the only path there was to try.
+    const std::string detail = std::string("Cannot open ") + name + " at " +
+                               (path.empty() ? std::string(name) : path) + ": " +
+                               DescribeOpenFailure(err, entry.portName.data(), link.programDir);
+    LogError(detail.c_str(), entry.hostId, 255);
     return 0;
 }
 
@@ -117,6 +129,14 @@ int StartLink(WindowHandle notifyWindow, std::span<const StationEntry> entries) 
     link->txtDir = folders.txt;
     link->swapDir = folders.swap;
     link->notifyWindow = notifyWindow;
+    int err = 0;
+    link->notices = Outbox::Create(notifyWindow, kOutboxCapacity, &KeepSentNotice, &err);
+    if (!link->notices) {
+        char text[80];
+        std::snprintf(text, sizeof text, "SDKInit: cannot start the notices' outbox (%d)", err);
+        LogError(text, 255, 255);
+        return 0;
+    }
 
     for (const StationEntry& entry : entries) {
         if (entry.hostId > kMaxHostId || entry.terminalCount == 0)
@@ -148,6 +168,7 @@ int StartLink(WindowHandle notifyWindow, std::span<const StationEntry> entries) 
             s.beacon = StartStationThread(BeaconThread, l, s);
             s.handler = StartStationThread(FrameHandlerThread, l, s);
             s.reader = StartStationThread(ReaderThread, l, s);
+            s.replySender = StartStationThread(ReplySenderThread, l, s);
         }
     } catch (const std::system_error& e) {
         // Out of threads: end the ones started and refuse the start.
@@ -178,13 +199,15 @@ void StopLink() {
     }
     // Every station thread ends at the stop event; the joins wait for that.
     for (auto& s : l.stations) {
-        for (std::thread* t : {&s->writer, &s->beacon, &s->handler, &s->reader})
+        for (std::thread* t : {&s->writer, &s->beacon, &s->handler, &s->reader, &s->replySender})
             if (t->joinable())
                 t->join();
     }
     // Workers wait on the stop event too; after this nothing uses the
     // stations any more, and the ports, queues and events can go.
     l.workers.JoinAll();
+    // Nothing posts any more; what waits for a busy window goes now.
+    l.notices->Stop();
     std::unique_ptr<Link> stopped;
     {
         std::lock_guard<std::mutex> hold(g_callLock);

@@ -1,20 +1,21 @@
 // The link's state: one StationLink per opened base station, one
 // TerminalLink per terminal of it, and the link-wide events and flags.
 //
-// Threads of a station: writer, beacon, frame handler and reader, started by
-// StartLink and joined by StopLink; short-lived workers (retries, page
+// Threads of a station: writer, beacon, frame handler, reader and reply
+// sender, started by StartLink and joined by StopLink; short-lived workers (retries, page
 // senders, short-message senders) are owned by the link's WorkerSet and
 // joined at StopLink as well, so no thread outlives the link.
 //
 // A station whose port hangs up (a USB adapter pulled out) keeps its place,
-// terminals and queues: its reader closes the port and opens the same name
-// again once the device is back. Only the reader changes `port`, and only
+// terminals and queues: its reader closes the port and opens the same device
+// path again once the device is back. The name is never resolved again: with
+// its ports/ entry gone it would fall back to /dev/ttyS<n> and take whatever
+// device sits there. Only the reader changes `port`, and only
 // under the port lock; every other thread uses it under that lock and finds
 // it null while the device is gone.
 //
 // Lock order, where two are held together: port lock, then receive lock (the
-// reader). The queue lock is held alone by everybody except the frame
-// handler's senders, which take it with nothing else held.
+// reader). The queue lock and the reply queue lock are each held alone.
 #pragma once
 
 #include <array>
@@ -34,6 +35,7 @@
 #include "link/run_routes.h"
 #include "link/worker_set.h"
 #include "platform/event.h"
+#include "platform/outbox.h"
 #include "platform/serial_port.h"
 #include "platform/window_message.h"
 
@@ -45,6 +47,13 @@ inline constexpr size_t kMessageBufferSize = 5000;
 // them. A burst from one station never comes near this; a full queue drops
 // the oldest frame with a log line rather than grow without bound.
 inline constexpr size_t kHandOffDepth = 64;
+// Frames a station's transmit queue holds. A busy station queues a beacon,
+// the acknowledgements of the frames it receives and one frame of each
+// exchange awaiting its acknowledgement: even a download run to 200
+// terminals with retries pending for every one stays far below. Beyond it
+// something appends faster than the writer sends (fewer than 100 frames a
+// second, each after its 10 ms pause), and the queue would grow without end.
+inline constexpr size_t kTxQueueMax = 1024;
 
 // The reply a terminal is being sent. Written by SDKSendData, by the paging
 // steps of the frame handler and by the page senders, so it changes only as a
@@ -115,11 +124,20 @@ struct TerminalLink {
     ReplyState reply;  // guarded by replyLock
 };
 
+// A reply the application handed over, waiting for the station's reply
+// sender.
+struct PendingReply {
+    uint8_t dcbId = 0;
+    uint8_t command = 0;
+    std::vector<uint8_t> data;
+};
+
 struct StationLink {
     uint8_t hostId = 0;
     uint8_t position = 0;
     std::array<char, kPortNameMax> portName{};  // NUL-terminated only when shorter
-    std::unique_ptr<SerialPort> port;           // null while the device is gone
+    std::string portPath;              // the device path of the first open; every reopen takes it
+    std::unique_ptr<SerialPort> port;  // null while the device is gone
     // Whether the port is open; read without the port lock by senders that
     // refuse at once rather than queue for a gone device.
     std::atomic<bool> portUp{false};
@@ -132,7 +150,11 @@ struct StationLink {
     std::mutex queueLock;    // guards txQueue
     std::mutex receiveLock;  // guards assembler and handOff
 
-    std::deque<Frame> txQueue;
+    std::deque<Frame> txQueue;  // at most kTxQueueMax frames
+    // While the queue is full and until it has drained to half: the frames
+    // refused meanwhile, for one log line at each end of the stretch.
+    bool txQueueFull = false;  // guarded by queueLock
+    uint32_t txRefused = 0;    // guarded by queueLock
     FrameAssembler assembler;
     std::deque<Frame> handOff;
 
@@ -157,7 +179,13 @@ struct StationLink {
 
     std::vector<std::unique_ptr<TerminalLink>> terminals;
 
-    std::thread writer, beacon, handler, reader;
+    // Replies handed over by the application, sent in order by the reply
+    // sender (link/reply_sender.cpp).
+    std::mutex replyQueueLock;  // guards replyQueue
+    std::deque<PendingReply> replyQueue;
+    Event replyReady{Event::Mode::kAutoReset, false, Event::Reach::kInProcess};
+
+    std::thread writer, beacon, handler, reader, replySender;
 };
 
 struct Link {
@@ -181,6 +209,9 @@ struct Link {
     std::string txtDir;
     std::string swapDir;
     WindowHandle notifyWindow = 0;
+    // Carries the request notices to notifyWindow: from StartLink, stopped
+    // by StopLink once no thread posts any more.
+    std::unique_ptr<Outbox> notices;
 
     // By DCB id; declared before the stations, whose terminals refer to it.
     std::array<ShortMessageSlot, 256> shortMessages;

@@ -84,15 +84,17 @@ void DropPort(StationLink& station) {
     }
 }
 
-// Opens the station's port again, by the same name and with the same line
-// settings, once its device is back. A timed wait on the stop event spaces
-// the attempts, so the link stops at once meanwhile. False when it stopped.
+// Opens the station's port again, at the path of its first open and with the
+// same line settings, once its device is back. A ports/ entry that is gone
+// fails like an unplugged device and is awaited the same way. A timed wait
+// on the stop event spaces the attempts, so the link stops at once
+// meanwhile. False when it stopped.
 bool AwaitPort(Link& link, StationLink& station) {
     for (;;) {
         if (link.stop.Wait(kReopenInterval))
             return false;
         int err = 0;
-        auto port = SerialPort::Open(station.portName.data(), link.programDir, &err);
+        auto port = SerialPort::OpenPath(station.portPath, &err);
         // A line that is hung up already would only be lost again at once.
         if (!port || port->GoneNow())
             continue;

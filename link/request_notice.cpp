@@ -7,11 +7,11 @@
 namespace qm {
 namespace {
 
-// Notices posted to windows outside this process's own table, newest last.
-// Each stays alive until kKeptRequestNotices later ones have been posted.
+// Notices sent to windows outside this process's own table, newest last.
+// Each stays alive until kKeptRequestNotices later ones have been sent.
 struct KeptNotices {
     std::mutex lock;
-    std::array<std::shared_ptr<RequestNotice>, kKeptRequestNotices> ring;
+    std::array<std::shared_ptr<void>, kKeptRequestNotices> ring;
     size_t next = 0;
 };
 
@@ -24,7 +24,7 @@ KeptNotices& Kept() {
 
 }  // namespace
 
-bool PostRequestNotice(WindowHandle window, uint8_t hostId, uint8_t dcbId, uint8_t command,
+bool PostRequestNotice(Outbox& outbox, uint8_t hostId, uint8_t dcbId, uint8_t command,
                        std::span<const uint8_t> data) {
     auto notice = std::make_shared<RequestNotice>();
     notice->record.hostId = hostId;
@@ -36,21 +36,15 @@ bool PostRequestNotice(WindowHandle window, uint8_t hostId, uint8_t dcbId, uint8
     notice->data.push_back(0);
     const uint64_t wParam = reinterpret_cast<uintptr_t>(&notice->record);
     const int64_t lParam = static_cast<int64_t>(reinterpret_cast<uintptr_t>(notice->data.data()));
-    if (IsWindowOfThisProcess(window))
-        return PostMessage(window, kRequestNoticeMessage, wParam, lParam, std::move(notice));
+    return outbox.Post(kRequestNoticeMessage, wParam, lParam, std::move(notice));
+}
 
-    // A window the program binds itself: the program linked the service and
-    // runs the link in its own process, so the addresses are valid there.
-    // The notice is kept before it is posted, and released only when it is
-    // kKeptRequestNotices notices old.
-    std::shared_ptr<RequestNotice> oldest;  // released outside the lock
-    {
-        KeptNotices& kept = Kept();
-        std::lock_guard<std::mutex> hold(kept.lock);
-        oldest = std::exchange(kept.ring[kept.next], std::move(notice));
-        kept.next = (kept.next + 1) % kKeptRequestNotices;
-    }
-    return PostMessage(window, kRequestNoticeMessage, wParam, lParam);
+void KeepSentNotice(std::shared_ptr<void> notice) {
+    std::shared_ptr<void> oldest;  // released outside the lock
+    KeptNotices& kept = Kept();
+    std::lock_guard<std::mutex> hold(kept.lock);
+    oldest = std::exchange(kept.ring[kept.next], std::move(notice));
+    kept.next = (kept.next + 1) % kKeptRequestNotices;
 }
 
 }  // namespace qm

@@ -1,4 +1,4 @@
-// The four threads of an opened base station. Each runs until the link's
+// The five threads of an opened base station. Each runs until the link's
 // stop event is set, and counts ready down once, as it reaches its first
 // wait; it never touches ready afterwards.
 #pragma once
@@ -15,6 +15,7 @@ void WriterThread(Link& link, StationLink& station, std::latch& ready);
 void BeaconThread(Link& link, StationLink& station, std::latch& ready);
 void FrameHandlerThread(Link& link, StationLink& station, std::latch& ready);
 void ReaderThread(Link& link, StationLink& station, std::latch& ready);
+void ReplySenderThread(Link& link, StationLink& station, std::latch& ready);
 
 // What the reader does with bytes it has read: cuts them into frames and
 // settles each one (acknowledgements and download answers at once, the rest

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "link/link_params.h"
@@ -44,6 +45,9 @@ AckResult AwaitAck(Link& link, StationLink& station, TerminalLink& terminal, con
         if (r == 1)
             return AckResult::kStopped;
     }
+    // Unanswered: the exchange is over all the same.
+    if (onAck == OnAck::kSetIdle)
+        EndExchange(terminal);
     return AckResult::kNoAck;
 }
 
@@ -75,12 +79,60 @@ bool SendPage(Link& link, uint8_t stationPos, uint8_t terminalPos, const ReplySt
 
 }  // namespace
 
+void EndExchange(TerminalLink& terminal) {
+    if (terminal.Reply().pagesSending > 0)
+        return;
+    terminal.idle.Set();
+}
+
+void EndExchange(Link& link, uint8_t hostId, uint8_t dcbId) {
+    for (const auto& station : link.stations) {
+        if (station->hostId != hostId)
+            continue;
+        for (const auto& terminal : station->terminals)
+            if (terminal->dcbId == dcbId)
+                EndExchange(*terminal);
+    }
+}
+
 bool AppendFrame(StationLink& station, const Frame& frame) {
     if (frame.length == 0 || frame.length > kMaxFrame)
         return false;
-    std::lock_guard<std::mutex> hold(station.queueLock);
-    station.txQueue.push_back(frame);
-    return true;
+    bool filled = false;
+    uint32_t drainedAfter = 0;  // frames refused in a stretch that ended now
+    bool taken = false;
+    {
+        std::lock_guard<std::mutex> hold(station.queueLock);
+        if (station.txQueue.size() >= kTxQueueMax) {
+            filled = !station.txQueueFull;
+            station.txQueueFull = true;
+            ++station.txRefused;
+        } else {
+            station.txQueue.push_back(frame);
+            taken = true;
+            // The stretch ends only at half: a producer that keeps the
+            // queue at the brim would otherwise start a new one with every
+            // frame the writer takes.
+            if (station.txQueueFull && station.txQueue.size() <= kTxQueueMax / 2) {
+                station.txQueueFull = false;
+                drainedAfter = std::exchange(station.txRefused, 0);
+            }
+        }
+    }
+    // Logged outside the lock: the writer must not wait for a file.
+    if (filled) {
+        char text[80];
+        std::snprintf(text, sizeof text, "Transmit queue full (%zu frames): frames refused",
+                      kTxQueueMax);
+        LogError(text, station.hostId, 255);
+    }
+    if (drainedAfter > 0) {
+        char text[80];
+        std::snprintf(text, sizeof text, "Transmit queue drained: %u frames refused meanwhile",
+                      drainedAfter);
+        LogError(text, station.hostId, 255);
+    }
+    return taken;
 }
 
 void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t command) {
@@ -94,26 +146,37 @@ void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t comm
 
 int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Frame& frame,
                  Carrier carrier, OnAck onAck) {
-    if (stationPos >= link.stations.size() || !link.stations[stationPos]->portUp ||
+    if (stationPos >= link.stations.size() ||
         terminalPos >= link.stations[stationPos]->terminals.size()) {
         LogError("SendMACFrame hCom Error", stationPos, terminalPos);
         return 0;
     }
     StationLink& station = *link.stations[stationPos];
     TerminalLink& terminal = *station.terminals[terminalPos];
+    // Whatever ends the sending before an acknowledgement is awaited ends a
+    // last frame's exchange too.
+    const auto unsent = [&](int result) {
+        if (onAck == OnAck::kSetIdle)
+            EndExchange(terminal);
+        return result;
+    };
+    if (!station.portUp) {
+        LogError("SendMACFrame hCom Error", stationPos, terminalPos);
+        return unsent(0);
+    }
     const uint32_t attempts = Params().retryTimes;
     terminal.ack.Reset();
     if (!AppendFrame(station, frame)) {
         LogError("SendMACFrame Ack Timeout", stationPos, terminalPos);
-        return 0;
+        return unsent(0);
     }
     if (attempts == 0) {
         // Queued without waking the writer: the frame leaves with the
         // station's next woken frame, and nobody awaits its acknowledgement.
         if (carrier == Carrier::kWorker)
-            return 1;
+            return unsent(1);
         LogError("SendMACFrame Ack Timeout", stationPos, terminalPos);
-        return 0;
+        return unsent(0);
     }
     if (carrier == Carrier::kWorker) {
         // The retry worker has its own copy of the frame; it logs nothing.
@@ -122,7 +185,7 @@ int SendMACFrame(Link& link, uint8_t stationPos, uint8_t terminalPos, const Fram
             })) {
             // Nobody to carry the retries: the frame goes out once.
             station.wake.Set();
-            return 0;
+            return unsent(0);
         }
         SleepMs(kRetryWorkerStartPause);
         return 1;
@@ -184,6 +247,7 @@ int SendCurrentPage(Link& link, uint8_t stationPos, uint8_t terminalPos, Carrier
     if (n == 0) {
         terminal.EndPage(reply.generation, false);
         LogError("SendDataFrame len=0 Error", station.hostId, terminal.dcbId);
+        EndExchange(terminal);
         return 0;
     }
     page.resize(n);
@@ -218,6 +282,7 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
         auto frame = BuildReplyFrame(terminal, command, 0, {data, length});
         if (!frame) {
             LogError("BuildDataFrame Error", hostId, dcbId);
+            EndExchange(terminal);
             return 0;
         }
         return SendMACFrame(link, stationPos, terminalPos, *frame, Carrier::kCaller,
@@ -228,8 +293,10 @@ int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const 
     if (!SpillReply(link, dcbId, hostId, data, length)) {
         terminal.EndPage(generation, false);
         LogError("SaveSendData Open File Error", hostId, dcbId);
+        EndExchange(terminal);
         return 0;
     }
+    // A page that cannot be read or sent ends the exchange itself.
     return SendCurrentPage(link, stationPos, terminalPos, Carrier::kCaller);
 }
 

@@ -20,7 +20,10 @@ inline constexpr uint32_t kPageSize = 200;
 inline constexpr uint32_t kFragmentsPerPage = 4;
 
 // Appends a copy of the frame to the station's queue. Frames are at most
-// 255 bytes by construction; anything claiming more is refused.
+// 255 bytes by construction; anything claiming more is refused, and so is
+// every frame while kTxQueueMax are waiting. A full queue is logged once,
+// "Transmit queue full (1024 frames): frames refused", and once it has
+// drained to half, "Transmit queue drained: <n> frames refused meanwhile".
 bool AppendFrame(StationLink& station, const Frame& frame);
 
 // Queues a control frame (acknowledgement 0x01, checksum error 0x02) to the
@@ -30,12 +33,23 @@ void SendControlFrame(StationLink& station, TerminalLink& terminal, uint8_t comm
 // Who carries an exchange that waits for acknowledgements: the calling
 // thread, or a worker of the link so that the caller goes on at once.
 enum class Carrier : uint8_t { kCaller, kWorker };
-// What the terminal's acknowledgement does besides ending the wait: with
-// kSetIdle it ends the terminal's exchange, so the beacon may move on.
+// What the frame does to the terminal's exchange: with kSetIdle the frame
+// ends it, acknowledged or not, so the beacon may move on.
 enum class OnAck : uint8_t { kKeepBusy, kSetIdle };
 
+// Ends the terminal's outstanding exchange, as if its reply had gone out
+// unanswered: the beacon no longer waits on the terminal. For a reply that
+// was refused or could not be sent; otherwise the terminal stays busy until
+// BeaconTimeout at every visit of the beacon, for the rest of the service. A
+// page that is going out ends the exchange itself when it is over.
+void EndExchange(TerminalLink& terminal);
+// EndExchange for the terminal of that DCB id on the opened station of that
+// host id; nothing (and no log line) when there is none.
+void EndExchange(Link& link, uint8_t hostId, uint8_t dcbId);
+
 // Sends the frame and awaits the terminal's acknowledgement, up to
-// RetryTimes sendings 500 ms apart. With a worker as carrier, the worker
+// RetryTimes sendings 500 ms apart. With kSetIdle the terminal's exchange
+// ends whatever comes of it. With a worker as carrier, the worker
 // carries the retries and the call returns 1 at once (0 when no worker could
 // start: the frame then goes out once). With RetryTimes 0 the frame is only
 // queued, without waking the writer, and a call the caller carries fails at
@@ -64,7 +78,9 @@ uint32_t ReadPage(const Link& link, uint8_t dcbId, uint8_t hostId, uint32_t page
 // that count.
 int SendCurrentPage(Link& link, uint8_t stationPos, uint8_t terminalPos, Carrier carrier);
 
-// The link's part of SDKSendData: a reply to a terminal's request.
+// The link's part of SDKSendData: a reply to a terminal's request, sent on
+// the calling thread. A reply that cannot be sent ends the terminal's
+// exchange.
 int SendReply(Link& link, uint8_t dcbId, uint8_t hostId, uint8_t command, const uint8_t* data,
               uint32_t length);
 

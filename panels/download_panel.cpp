@@ -104,7 +104,7 @@ PressOutcome DownloadPanel::Press(uint32_t nowMs) {
 
     // The back-end brings the master-data files up to date, then answers
     // with its own notice 11.
-    if (!PostMessage(host_.BackEndWindow(), WM_POS_NOTICE, 0, QM_NOTICE_DATA_READY))
+    if (!host_.NotifyBackEnd(QM_NOTICE_DATA_READY))
         LogError("Notice 11 could not be posted to the back-end", 255, 255);
     return PressOutcome::kAwaitGoAhead;
 }

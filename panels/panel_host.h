@@ -1,9 +1,9 @@
 // What a panel of the main window needs from the window that holds it,
-// whatever draws it: a modal message box, and the back-end's window for the
-// notices a panel posts (the download panel's notice 11).
+// whatever draws it: a modal message box, and the road to the back-end for
+// the notices a panel posts (the download panel's notice 11).
 #pragma once
 
-#include "platform/window_message.h"
+#include <cstdint>
 
 namespace qm {
 
@@ -12,8 +12,10 @@ class PanelHost {
     virtual ~PanelHost() = default;
     // A modal message box with an OK button and the application's title.
     virtual void MessageBox(const char* text) = 0;
-    // The back-end's window, from the command line.
-    virtual WindowHandle BackEndWindow() const = 0;
+    // Posts WM_POS_NOTICE with the code to the back-end's window, in order
+    // with the window's other notices to it and without waiting; false when
+    // it could not be posted.
+    virtual bool NotifyBackEnd(int64_t code) = 0;
 };
 
 }  // namespace qm

@@ -177,8 +177,10 @@ void ReleaseDatagramSocket(const std::string& dir, const std::string& path, Boun
     socket->fd = -1;
 }
 
-ssize_t ReceiveDatagram(int fd, void* data, size_t size, uid_t* sender) {
+ssize_t ReceiveDatagram(int fd, void* data, size_t size, uid_t* sender, pid_t* pid) {
     *sender = static_cast<uid_t>(-1);
+    if (pid)
+        *pid = 0;
     // MSG_TRUNC makes recvmsg return the datagram's real length, so a longer
     // one can be judged by its size rather than cut to fit.
     iovec iov{data, size};
@@ -198,6 +200,8 @@ ssize_t ReceiveDatagram(int fd, void* data, size_t size, uid_t* sender) {
             ucred cred;
             std::memcpy(&cred, CMSG_DATA(c), sizeof cred);
             *sender = cred.uid;
+            if (pid)
+                *pid = cred.pid;
         } else if (c->cmsg_type == SCM_RIGHTS) {
             const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
             for (size_t i = 0; i < count; ++i) {
@@ -233,22 +237,48 @@ int SendDatagram(const std::string& path, const void* data, size_t size) {
     return e;
 }
 
+int ConnectDatagramSocket(const std::string& path, int* fd) {
+    *fd = -1;
+    sockaddr_un addr{};
+    if (!MakeAddress(path, &addr))
+        return ENAMETOOLONG;
+    const int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return errno;
+    int rc;
+    do {
+        rc = connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        const int e = errno;
+        close(s);
+        return e;
+    }
+    *fd = s;
+    return 0;
+}
+
+int SendConnected(int fd, const void* data, size_t size) {
+    ssize_t n;
+    do {
+        n = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0)
+        return 0;
+    return errno == EWOULDBLOCK ? EAGAIN : errno;
+}
+
 int SendDatagramWithin(const std::string& path, const void* data, size_t size, int waitMs) {
     int e = SendDatagram(path, data, size);
     if (e != EAGAIN || waitMs <= 0)
         return e;
-    sockaddr_un addr{};
-    MakeAddress(path, &addr);  // it fitted for the first send
-    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return errno;
     // Connected, the socket reports itself writable once the receiver's
     // queue has room again, so the wait is the kernel's, not a retry loop.
-    int rc;
-    do {
-        rc = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    } while (rc != 0 && errno == EINTR);
-    e = rc == 0 ? EAGAIN : errno;
+    int fd = -1;
+    e = ConnectDatagramSocket(path, &fd);
+    if (e != 0)
+        return e;
+    e = EAGAIN;
     const int64_t deadline = MonotonicMs() + waitMs;
     while (e == EAGAIN) {
         const int64_t left = deadline - MonotonicMs();
@@ -262,10 +292,7 @@ int SendDatagramWithin(const std::string& path, const void* data, size_t size, i
         }
         if (ready <= 0)
             continue;
-        const ssize_t n = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-        e = n < 0 ? (errno == EWOULDBLOCK ? EAGAIN : errno) : 0;
-        if (e == EINTR)
-            e = EAGAIN;
+        e = SendConnected(fd, data, size);
     }
     close(fd);
     return e;

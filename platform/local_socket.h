@@ -45,10 +45,11 @@ void ReleaseDatagramSocket(const std::string& dir, const std::string& path, Boun
 
 // Receives one datagram from a socket bound above, without waiting. Returns
 // its whole length (also when it was longer than `size` and cut short) and
-// sets *sender to the sender's uid, or (uid_t)-1 when the kernel gave none.
-// Returns -1 with errno when there is none (EAGAIN) or on an error.
-// Descriptors passed along with it are closed, never kept.
-ssize_t ReceiveDatagram(int fd, void* data, size_t size, uid_t* sender);
+// sets *sender to the sender's uid, or (uid_t)-1 when the kernel gave none,
+// and *pid (when given) to the sender's process id, or 0. Returns -1 with
+// errno when there is none (EAGAIN) or on an error. Descriptors passed along
+// with it are closed, never kept.
+ssize_t ReceiveDatagram(int fd, void* data, size_t size, uid_t* sender, pid_t* pid = nullptr);
 
 // Whether a sender's uid is this process's user: its real uid, or its
 // effective one for a program of ours running set-uid.
@@ -58,6 +59,17 @@ bool IsThisUser(uid_t uid);
 // 0, or the errno: ENOENT or ECONNREFUSED when nobody is bound there, EAGAIN
 // when the receiver's queue is full.
 int SendDatagram(const std::string& path, const void* data, size_t size);
+
+// A non-blocking, close-on-exec datagram socket connected to the socket at
+// `path`: 0 with *fd set, or the errno (ENOENT or ECONNREFUSED when nobody
+// is bound there). Connected, it polls writable exactly while the
+// receiver's queue has room, and its sends go to that receiver until it
+// closes (then ECONNREFUSED once, ENOTCONN after).
+int ConnectDatagramSocket(const std::string& path, int* fd);
+
+// One datagram on a connected socket without blocking: 0, or the errno
+// (EAGAIN when the receiver's queue is full).
+int SendConnected(int fd, const void* data, size_t size);
 
 // SendDatagram, but when the receiver's queue is full, waits up to waitMs
 // for room in it before giving up with EAGAIN. Blocks only in that case.

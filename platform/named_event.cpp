@@ -150,13 +150,15 @@ bool NamedEventListener::DrainSets() const {
         // Any datagram from this user is a set; its bytes carry nothing.
         uint8_t byte[8];
         uid_t sender;
-        if (ReceiveDatagram(socket_.fd, byte, sizeof byte, &sender) < 0) {
+        pid_t pid = 0;
+        if (ReceiveDatagram(socket_.fd, byte, sizeof byte, &sender, &pid) < 0) {
             if (errno == EINTR)
                 continue;
             return any;
         }
         if (IsThisUser(sender)) {
             any = true;
+            lastSetter_ = static_cast<uint32_t>(pid);
             continue;
         }
         // Closing the manager is the owner's business alone.

@@ -8,6 +8,7 @@
 // close watcher waits on it, closes.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,9 @@ class NamedEventListener final : public Waitable {
     void Reset();
     // Waits up to timeoutMs (kInfinite: no limit); true when the event was set.
     bool Wait(uint32_t timeoutMs) const;
+    // The process id of whoever made the latest set taken by a wait (the
+    // kernel stamps every datagram with its sender's); 0 when none was.
+    uint32_t LastSetter() const { return lastSetter_; }
     const std::string& Path() const { return path_; }
 
     int WaitFd() const override { return socket_.fd; }
@@ -66,6 +70,7 @@ class NamedEventListener final : public Waitable {
     std::string dir_;
     std::string path_;
     BoundSocket socket_;
+    mutable uint32_t lastSetter_ = 0;  // written and read by the waiting thread
 };
 
 }  // namespace qm

@@ -4,10 +4,28 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string>
+
 namespace qm {
 
 uint32_t ProcessId() {
     return static_cast<uint32_t>(getpid());
+}
+
+std::string ProcessName(uint32_t pid) {
+    if (pid == 0)
+        return {};
+    const std::string path = "/proc/" + std::to_string(pid) + "/comm";
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return {};
+    char name[64] = {};
+    const size_t n = std::fread(name, 1, sizeof name - 1, f);
+    std::fclose(f);
+    std::string text(name, n);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+    return text;
 }
 
 void IgnoreBrokenPipe() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/event.h"
 
@@ -9,6 +10,11 @@ namespace qm {
 
 // The id of this process (the manager's main window takes it as its handle).
 uint32_t ProcessId();
+
+// The command name of a running process (its /proc/<pid>/comm: at most 15
+// bytes of its program's name); empty when it cannot be read, for a process
+// that has ended or belongs to someone else's namespace.
+std::string ProcessName(uint32_t pid);
 
 // A write to a pipe or socket whose reader is gone fails with EPIPE instead
 // of ending the process.

@@ -37,30 +37,40 @@ bool ReadBounded(const std::string& path, std::string* text) {
     return true;
 }
 
-// The leading decimal digits of a value, held at the top of the range.
-uint32_t LeadingNumber(std::string_view value) {
+}  // namespace
+
+uint32_t LeadingDecimal(std::string_view text, size_t* digits) {
     constexpr uint32_t kMax = std::numeric_limits<uint32_t>::max();
     uint32_t n = 0;
-    for (char c : value) {
+    size_t count = 0;
+    for (char c : text) {
         if (c < '0' || c > '9')
             break;
-        uint32_t digit = static_cast<uint32_t>(c - '0');
-        if (n > (kMax - digit) / 10)
-            return kMax;
-        n = n * 10 + digit;
+        ++count;
+        const uint32_t digit = static_cast<uint32_t>(c - '0');
+        // Once held at the top, every further digit keeps it there.
+        n = n > (kMax - digit) / 10 ? kMax : n * 10 + digit;
     }
+    if (digits)
+        *digits = count;
     return n;
 }
 
-}  // namespace
-
 uint32_t ReadProfileInt(const std::string& iniPath, const char* section, const char* key,
                         uint32_t defaultValue) {
-    if (!section || !key)
+    const std::optional<std::string> value = ReadProfileText(iniPath, section, key);
+    if (!value || value->empty())
         return defaultValue;
+    return LeadingDecimal(*value);
+}
+
+std::optional<std::string> ReadProfileText(const std::string& iniPath, const char* section,
+                                           const char* key) {
+    if (!section || !key)
+        return std::nullopt;
     std::string text;
     if (!ReadBounded(iniPath, &text))
-        return defaultValue;
+        return std::nullopt;
 
     std::string_view rest(text);
     if (rest.substr(0, 3) == "\xEF\xBB\xBF")
@@ -89,12 +99,9 @@ uint32_t ReadProfileInt(const std::string& iniPath, const char* section, const c
             continue;
         if (!EqualIgnoringCase(Trim(line.substr(0, eq)), wantKey))
             continue;
-        std::string_view value = Trim(line.substr(eq + 1));
-        if (value.empty())
-            return defaultValue;
-        return LeadingNumber(value);
+        return std::string(Trim(line.substr(eq + 1)));
     }
-    return defaultValue;
+    return std::nullopt;
 }
 
 }  // namespace qm

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace qm {
 
@@ -24,5 +26,16 @@ inline constexpr size_t kProfileMaxBytes = 1u << 20;
 //  - A number beyond 4294967295 reads as 4294967295.
 uint32_t ReadProfileInt(const std::string& iniPath, const char* section, const char* key,
                         uint32_t defaultValue);
+
+// Reads section/key as the text of its value, without the blanks around it,
+// for a reader that must tell "0" from "abc". nullopt for a missing file,
+// section or key; a key without a value gives "".
+std::optional<std::string> ReadProfileText(const std::string& iniPath, const char* section,
+                                           const char* key);
+
+// The decimal number that text begins with, held at 4294967295, as
+// ReadProfileInt reads a value. *digits, when asked for, is how many digits
+// it took: 0 when text does not begin with one.
+uint32_t LeadingDecimal(std::string_view text, size_t* digits = nullptr);
 
 }  // namespace qm

@@ -132,12 +132,40 @@ std::string ResolvePortPath(const char* name6, const std::string& programDir, in
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
+std::string DescribeOpenFailure(int err, const char* name6, const std::string& programDir) {
+    char buf[128];
+    // The GNU strerror_r: safe beside the other threads, which log too.
+    std::string text = strerror_r(err, buf, sizeof buf);
+    switch (err) {
+        case EACCES:
+        case EPERM:
+            return text + ": add the user to the dialout group";
+        case ENOENT:
+        case ENXIO:
+        case ENODEV: {
+            const std::string name = name6 ? std::string(name6, strnlen(name6, kPortNameMax)) : "";
+            return text + ": link " + programDir + "/ports/" + name +
+                   " to the device, e.g. its udev link below /dev/serial/by-id";
+        }
+        case EBUSY:
+            return text + ": another program holds the port";
+        default:
+            return text;
+    }
+}
+
 std::unique_ptr<SerialPort> SerialPort::Open(const char* name6, const std::string& programDir,
                                              int* err) {
-    std::string path = ResolvePortPath(name6, programDir, err);
+    const std::string path = ResolvePortPath(name6, programDir, err);
     if (path.empty())
         return nullptr;
+    return OpenPath(path, err);
+}
 
+std::unique_ptr<SerialPort> SerialPort::OpenPath(const std::string& path, int* err) {
+    SetErr(err, ENOENT);
+    if (path.empty())
+        return nullptr;
     UniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0) {
         SetErr(err, errno);

@@ -61,6 +61,11 @@ std::string ResolvePortPath(const char* name6, const std::string& programDir, in
 // counts as done.
 int LowerModemLines(int fd);
 
+// The system's text for a failed open, and what to do about it where that is
+// known: "Permission denied: add the user to the dialout group". name6 and
+// programDir name the ports/ entry to suggest for a missing device.
+std::string DescribeOpenFailure(int err, const char* name6, const std::string& programDir);
+
 class SerialPort {
     struct Key {
         explicit Key() = default;
@@ -72,6 +77,10 @@ class SerialPort {
     // a port that another manager holds fails with EBUSY. err may be null.
     static std::unique_ptr<SerialPort> Open(const char* name6, const std::string& programDir,
                                             int* err);
+    // The same for a device path as ResolvePortPath gives it. A symlink in
+    // it is followed afresh at each open, so a re-pointed link leads to the
+    // device it names now.
+    static std::unique_ptr<SerialPort> OpenPath(const std::string& path, int* err);
 
     // Only Open() makes ports; the key keeps the constructor to it.
     SerialPort(Key, int fd);

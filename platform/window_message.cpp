@@ -323,6 +323,31 @@ bool IsWindowOfThisProcess(WindowHandle handle) {
     return registry.windows.count(handle) != 0;
 }
 
+std::string WindowSocketPath(WindowHandle handle, int* err) {
+    const std::string dir = RuntimeDir(err);
+    return dir.empty() ? dir : SocketPath(dir, handle);
+}
+
+bool WindowExists(WindowHandle handle) {
+    if (!ValidWindowHandle(handle)) {
+        errno = EINVAL;
+        return false;
+    }
+    if (IsWindowOfThisProcess(handle))
+        return true;
+    int err = 0;
+    const std::string path = WindowSocketPath(handle, &err);
+    int fd = -1;
+    if (!path.empty())
+        err = ConnectDatagramSocket(path, &fd);
+    if (err != 0) {
+        errno = err;
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
 namespace {
 
 bool Post(WindowHandle target, uint32_t message, uint64_t wParam, int64_t lParam,

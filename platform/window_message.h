@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/event.h"
 
@@ -94,6 +95,17 @@ class MessageWindow {
 // Whether a window with this handle belongs to this process: a post to it
 // stays in the process and may carry a payload.
 bool IsWindowOfThisProcess(WindowHandle handle);
+
+// The socket path of the window `handle` of another process; empty with
+// *err set when the runtime folder cannot be used.
+std::string WindowSocketPath(WindowHandle handle, int* err);
+
+// Whether a post to the window could reach it now: a window of this process,
+// or a live socket at its path (which may still have its queue full). False
+// with errno ENOENT or ECONNREFUSED when nobody is bound there (a socket
+// file left by a process that ended refuses), EINVAL for an invalid handle,
+// or the runtime folder's errno. Sends nothing.
+bool WindowExists(WindowHandle handle);
 
 // Posts a message to a window. Returns false (errno: EINVAL for an invalid
 // handle or a payload bound for another process, ENOENT or ECONNREFUSED when

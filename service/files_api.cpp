@@ -1,5 +1,7 @@
 // The service API's request and reply file functions.
 #include "link/link_state.h"
+#include "link/reply_sender.h"
+#include "link/transmit.h"
 #include "platform/site_folders.h"
 #include "service/qmsdk.h"
 #include "service/request_files.h"
@@ -27,19 +29,48 @@ const RequestNotice* ReceivedRequest(const WindowMessage& message) {
     return static_cast<const RequestNotice*>(message.payload.get());
 }
 
+void SaveRequestFile(const RequestNoticePost& post, uint8_t hostId, uint8_t dcbId, uint8_t code,
+                     std::span<const uint8_t> data) {
+    WriteRequestFile(TxtDir(), post, hostId, dcbId, code, data);
+}
+
 void SaveRequestFile(WindowHandle backEnd, uint8_t hostId, uint8_t dcbId, uint8_t code,
                      std::span<const uint8_t> data) {
     WriteRequestFile(TxtDir(), backEnd, hostId, dcbId, code, data);
 }
 
 bool ReadReplyFile(uint8_t hostId, std::span<uint8_t> buffer, ReplyResult* out) {
-    return qm::ReadReplyFile(TxtDir(), hostId, buffer.data(), buffer.size(), out) != 0;
+    if (qm::ReadReplyFile(TxtDir(), hostId, buffer.data(), buffer.size(), out))
+        return true;
+    // The back-end has answered, if wrongly: the terminal its reply names
+    // when that terminal has asked something here, else the one whose
+    // request the station's file last held, waits no longer. Left waiting,
+    // the beacon would give it BeaconTimeout at each of its visits.
+    LinkCall call;
+    if (!call)
+        return false;
+    const bool named = out->refusal != ReplyRefusal::kFileMissing &&
+                       out->refusal != ReplyRefusal::kUnreadableHeader &&
+                       LastRequestCode(hostId, out->dcbId).has_value();
+    const std::optional<uint8_t> waiting = named ? out->dcbId : LastRequester(hostId);
+    if (waiting)
+        EndExchange(call.link(), hostId, *waiting);
+    return false;
+}
+
+bool QueueReply(uint8_t dcbId, uint8_t hostId, uint8_t code, std::span<const uint8_t> data) {
+    LinkCall call;
+    if (!call)
+        return false;
+    return qm::QueueReply(call.link(), dcbId, hostId, code, data) != 0;
 }
 
 }  // namespace qm::service
 
 extern "C" {
 
+// Runs on the caller's own thread, which the post may hold up to a second
+// while the window's queue is full: that caller has no outbox of ours.
 QM_API void SDKSaveTxFile(void* window, uint8_t hostId, uint8_t dcbId, uint8_t code,
                           uint32_t length, uint8_t* data) {
     if (data == nullptr && length > 0)

@@ -52,7 +52,7 @@ bool Init(WindowHandle window, std::span<const _DEVINFO> stations) {
         return false;
     std::lock_guard<std::mutex> hold(g_lifecycleLock);
     if (!CurrentLink())
-        ResetLastRequest();
+        ResetLastRequests();
     std::vector<StationEntry> entries;
     for (const _DEVINFO& station : stations) entries.push_back(ToStationEntry(station));
     return StartLink(window, entries) != 0;

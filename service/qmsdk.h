@@ -31,8 +31,11 @@ extern "C" {
  * service gets the notice at the window it gave to SDKInit, as a 24-byte
  * datagram on the window socket it binds itself, and reads the record and
  * bytes at those addresses in its own process. They stay valid until
- * QM_KEPT_REQUEST_NOTICES further request notices have been posted;
- * SDKDeInit does not release them. Copy what is needed before then.
+ * QM_KEPT_REQUEST_NOTICES further request notices have been sent to it;
+ * SDKDeInit does not release them. Copy what is needed before then. While
+ * the window's socket is full, notices wait in order (up to 4096) and are
+ * sent as it takes them again; those still waiting at SDKDeInit are dropped
+ * and counted in the log.
  */
 #define QM_KEPT_REQUEST_NOTICES 256
 

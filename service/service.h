@@ -30,12 +30,25 @@ bool SendData(uint8_t dcbId, uint8_t hostId, uint8_t code, std::span<const uint8
 // carries no request).
 const RequestNotice* ReceivedRequest(const WindowMessage& message);
 
-// Writes TXT/T<host>.txt for a request and notifies the back-end's window.
+// Writes TXT/T<host>.txt for a request and posts its notice with `post`
+// (see WriteRequestFile in request_files.h).
+void SaveRequestFile(const RequestNoticePost& post, uint8_t hostId, uint8_t dcbId, uint8_t code,
+                     std::span<const uint8_t> data);
+// The same, posting to the back-end's window itself with a bounded wait.
 void SaveRequestFile(WindowHandle backEnd, uint8_t hostId, uint8_t dcbId, uint8_t code,
                      std::span<const uint8_t> data);
 // Reads TXT/R<host>.txt into buffer (see ReadReplyFile in request_files.h);
-// true when it answers the most recent request.
+// true when it answers the most recent request of the terminal it names. A
+// refused reply ends the outstanding exchange of the terminal it was for, so
+// the station's beacon does not wait on it again.
 bool ReadReplyFile(uint8_t hostId, std::span<uint8_t> buffer, ReplyResult* out);
+// Hands a reply to the link, which sends it on a thread of the terminal's
+// station (SendData waits for the terminal instead): for the manager's
+// window, which must never wait on the radio. False, logged, when no link
+// runs, the station or terminal is unknown, or the station holds too many
+// replies already; one that the terminal then does not acknowledge is logged
+// as "Send Error".
+bool QueueReply(uint8_t dcbId, uint8_t hostId, uint8_t code, std::span<const uint8_t> data);
 
 // A download run of the master-data files to selected terminals of one
 // station (the selection is copied). Refused, with a log line, while a run
@@ -73,7 +86,8 @@ void SetShortMessage(uint8_t messageNumber, uint8_t dcbId, const uint8_t* text);
 // The venue title, centred in kTitleSize bytes; longer titles are cut.
 void SetVenueTitle(std::span<const uint8_t> title);
 // The link parameters; kDefaultRetryTimes and its neighbours stand where
-// QM.ini names none.
+// QM.ini names none. A value outside its range (kRetryTimesRange and its
+// neighbours) takes the nearest bound and is logged.
 void SetParams(uint32_t retryTimes, uint32_t beaconTimeout, uint32_t beaconInterval);
 // The service's version, "1.07".
 const char* Version();

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "link/link_params.h"
+#include "platform/app_log.h"
 #include "service/qmsdk.h"
 #include "service/service.h"
 
@@ -24,11 +26,23 @@ void SetVenueTitle(std::span<const uint8_t> title) {
     qm::SetVenueTitle(field);
 }
 
+namespace {
+
+// A value outside its range takes the nearest bound, with a log line.
+uint32_t Checked(const SettingRange& range, uint32_t value) {
+    const SettingVerdict v = JudgeSetting("SDKSetParam", range, std::to_string(value));
+    if (!v.note.empty())
+        LogError(v.note.c_str(), 255, 255);
+    return v.used;
+}
+
+}  // namespace
+
 void SetParams(uint32_t retryTimes, uint32_t beaconTimeout, uint32_t beaconInterval) {
     LinkParams& p = Params();
-    p.retryTimes = retryTimes;
-    p.beaconTimeout = beaconTimeout;
-    p.beaconInterval = beaconInterval;
+    p.retryTimes = Checked(kRetryTimesRange, retryTimes);
+    p.beaconTimeout = Checked(kBeaconTimeoutRange, beaconTimeout);
+    p.beaconInterval = Checked(kBeaconIntervalRange, beaconInterval);
 }
 
 const char* Version() {

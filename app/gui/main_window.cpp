@@ -33,13 +33,12 @@ TrayMode DesktopTrayMode() {
     return QSystemTrayIcon::isSystemTrayAvailable() ? TrayMode::kSystemTray : TrayMode::kTaskBar;
 }
 
-MainWindow::MainWindow(WindowHandle backEndWindow, TrayMode tray, PanelFactory panels)
+MainWindow::MainWindow(TrayMode tray, PanelFactory panels)
     // A caption, no close box: the manager ends when the back-end or a newer
     // manager says so, never by a click.
     : QWidget(nullptr,
               Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   (tray == TrayMode::kTaskBar ? Qt::WindowMinimizeButtonHint : Qt::WindowType(0))),
-      backEndWindow_(backEndWindow),
       makePanels_(std::move(panels)),
       hideButton_(PictureButton(this)),
       stations_(new QComboBox(this)),
@@ -83,6 +82,9 @@ MainWindow::MainWindow(WindowHandle backEndWindow, TrayMode tray, PanelFactory p
 
 void MainWindow::Attach(CQMDlg& dlg, const Waitable* stop) {
     dlg_ = &dlg;
+    // Looked at between messages too: a queue that the back-end keeps full
+    // must not keep the stop waiting behind it.
+    dlg.WatchStop(stop);
     SiteContext& site = dlg.Site();
     // In table order, so that an item's position is the station's index.
     for (uint32_t i = 0; i < site.stationCount && i < QM_MAX_STATIONS; ++i) {
@@ -192,8 +194,12 @@ void MainWindow::LogonFinished(int result) {
         return;
     }
     // The back-end checks DL.txt and answers with its own notice 10.
-    if (!PostMessage(backEndWindow_, WM_POS_NOTICE, 0, QM_NOTICE_LOGON))
+    if (!NotifyBackEnd(QM_NOTICE_LOGON))
         LogError("PostMessage Error", 255, 255);
+}
+
+bool MainWindow::NotifyBackEnd(int64_t code) {
+    return dlg_ && dlg_->NotifyBackEnd(code);
 }
 
 void MainWindow::ShowDownloadPanel() {

@@ -48,7 +48,7 @@ class MainWindow : public QWidget, public WindowUi, public PanelHost {
   public:
     // Made hidden, with its tray icon (or minimised); the panels come with
     // Attach.
-    MainWindow(WindowHandle backEndWindow, TrayMode tray, PanelFactory panels);
+    MainWindow(TrayMode tray, PanelFactory panels);
 
     // After the window's initialisation: the station box, the version text,
     // the panels with the site, the logon dialog and the message loop. stop
@@ -63,8 +63,8 @@ class MainWindow : public QWidget, public WindowUi, public PanelHost {
     void ShowDownloadPanel() override;
     void MessageBox(const char* text) override;
     void Close() override;
-    // PanelHost.
-    WindowHandle BackEndWindow() const override { return backEndWindow_; }
+    // PanelHost: through the window's outbox to the back-end.
+    bool NotifyBackEnd(int64_t code) override;
 
     QPushButton* Button(Panel panel) const { return buttons_[static_cast<size_t>(panel)]; }
     QPushButton* HideButton() const { return hideButton_; }
@@ -94,7 +94,6 @@ class MainWindow : public QWidget, public WindowUi, public PanelHost {
     void Stop();
     void Finish();
 
-    const WindowHandle backEndWindow_;
     PanelFactory makePanels_;
     CQMDlg* dlg_ = nullptr;
     std::array<QPushButton*, 3> buttons_{};

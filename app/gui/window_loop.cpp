@@ -61,7 +61,7 @@ int RunWindows(uint32_t backEndWindow, const Waitable* stop) {
     // Hidden in the tray the manager has no window shown, and runs on.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    auto owned = std::make_unique<MainWindow>(backEndWindow, DesktopTrayMode(), &OperatorPanels);
+    auto owned = std::make_unique<MainWindow>(DesktopTrayMode(), &OperatorPanels);
     MainWindow& window = *owned;
     auto dlg = std::make_unique<CQMDlg>(backEndWindow, std::move(owned));
     g_linkMessageOwner = &window;

@@ -50,13 +50,19 @@ TEST_F(StationFileTest, FilesGiveTheirStationsAndTerminals) {
     const struct {
         std::string stations, terminals, shown;
         bool tooMany = false;
+        std::string refused = "";  // "host:name" of the lines refused for a long name
     } cases[] = {
         // A line starting with a blank, and an empty line, are skipped.
         {"1 COM3\r\n\r\n 2 COM4\r\n", "", "1:COM3..[]"},
         {"\t3 COM5\r\n4\tCOM6 extra fields\n", "", "3:COM5..[] 4:COM6..[]"},
         {"257 COM1\r\n", "", "1:COM1..[]"},
         {"5\r\n6 COM2\r\n", "", "6:COM2..[]"},
-        {"1 COM1234\r\n2 COM12\r\n", "", "1:COM123[] 2:COM12.[]"},
+        // A name fills the six bytes at most; a longer one is refused, not
+        // cut to a name that may lead to another device, and takes no place.
+        {"1 COM123\r\n2 COM12\r\n", "", "1:COM123[] 2:COM12.[]"},
+        {"1 ttyUSB0\r\n2 COM12\r\n3 /dev/ttyUSB1\r\n", "2 2\r\n", "2:COM12.[2]", false,
+         "1:ttyUSB0 3:/dev/ttyUSB1"},
+        {"9 ttyUSB9\r\n" + Numbered(8), "", eight, false, "9:ttyUSB9"},
         // 99 bytes fill one read; what follows is read as a line of its own.
         {"1 COM1" + std::string(93, ' ') + "2 COM2\r\n", "", "1:COM1..[] 2:COM2..[]"},
         {Numbered(8), "", eight},
@@ -76,6 +82,10 @@ TEST_F(StationFileTest, FilesGiveTheirStationsAndTerminals) {
         LoadSite(c.stations, c.terminals);
         EXPECT_EQ(Shown(), c.shown) << c.stations;
         EXPECT_EQ(site_.tooManyStations, c.tooMany) << c.stations;
+        std::string refused;
+        for (const auto& r : site_.refusedStations)
+            refused += (refused.empty() ? "" : " ") + std::to_string(r.hostId) + ":" + r.portName;
+        EXPECT_EQ(refused, c.refused) << c.stations;
     }
 }
 

@@ -17,7 +17,9 @@ class RecordingHost final : public PanelHost {
   public:
     explicit RecordingHost(WindowHandle backEnd) : backEnd_(backEnd) {}
     void MessageBox(const char* text) override { boxes.emplace_back(text); }
-    WindowHandle BackEndWindow() const override { return backEnd_; }
+    bool NotifyBackEnd(int64_t code) override {
+        return PostMessage(backEnd_, WM_POS_NOTICE, 0, code);
+    }
     std::vector<std::string> boxes;
 
   private:

@@ -19,6 +19,7 @@
 #include "platform/app_log.h"
 #include "platform/window_message.h"
 #include "service/qmsdk.h"
+#include "service/request_files.h"
 #include "tests/common/test_site.h"
 
 namespace qm::test {
@@ -42,6 +43,8 @@ class SiteTest : public ::testing::Test {
         site_.txtDir = txt_;
         site_.swapDir = txt_ + "/Swap";
 
+        // Each test's replies answer its own requests only.
+        ResetLastRequests();
         backEnd_ = 4000000 + static_cast<uint32_t>(getpid() % 100000);
         int err = 0;
         window_ = MessageWindow::Create(backEnd_, &err);

@@ -25,21 +25,6 @@ TEST_F(EndToEnd, ARequestBecomesARequestFileAndTheReplyReachesTheTerminal) {
     EXPECT_TRUE(Exists(Txt("R1.txt"))) << "the reply file stays";
 }
 
-TEST_F(EndToEnd, AReplyToAnEarlierRequestIsRefused) {
-    StartManager();
-    Term("COM3", 7).QueueRequest(13, Text("0012"));
-    ASSERT_EQ(NextNotice(5000), 1);
-    Term("COM4", 12).QueueRequest(6, Text("0000012"));
-    ASSERT_EQ(NextNotice(5000), 2);
-    // The back-end answers the first request only now.
-    WriteFile(Txt("R1.txt"), "KT   007\r\nOK\r\n");
-    ASSERT_TRUE(Notify(1));
-    ASSERT_TRUE(
-        WaitUntil([] { return CountLogLines("(HostID 001  DCBID 000)Send Error") == 1; }, 5000));
-    EXPECT_EQ(CountLogLines("(HostID 001  DCBID 000)SDKGetRxFile Error"), 1);
-    EXPECT_TRUE(Term("COM3", 7).Replies().empty());
-}
-
 TEST_F(EndToEnd, AnEmptyReplySendsOneBlankSlot) {
     StartManager();
     devsim::Terminal& t12 = Term("COM4", 12);

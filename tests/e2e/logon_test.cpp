@@ -1,6 +1,8 @@
 // The main window's handlers in this process, for what only its state shows:
-// the logon word a successful "DL" reply sets.
+// the logon word a successful "DL" reply sets, and a stop or a close taken
+// ahead of the queue.
 #include "app/qm_dlg.h"
+#include "platform/named_event.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace qm::test {
@@ -71,6 +73,30 @@ TEST_F(WindowInProcess, ARequestNoticeWithoutItsCopyIsIgnored) {
         dlg, [] { return CountLogLines("Exception Message") == 1; }, 3000));
     EXPECT_FALSE(Exists(Txt("T1.txt")));
     EXPECT_FALSE(NextNotice(100));
+}
+
+// Thousands of messages queued, then a stop or a close: the window closes
+// before it handles any of them.
+TEST_F(WindowInProcess, AStopOrACloseIsTakenAheadOfWhatIsQueued) {
+    for (const bool signal : {true, false}) {
+        SCOPED_TRACE(signal ? "stop" : "close event");
+        std::filesystem::remove("QMLog.txt");
+        CQMDlg dlg(kWindow, std::make_unique<HeadlessUi>());
+        ASSERT_TRUE(dlg.Init());
+        ASSERT_TRUE(NextNotice(3000));
+        for (int i = 0; i < 5000; ++i)
+            ASSERT_TRUE(PostMessage(dlg.Handle(), WM_POS_NOTICE, 0, 200));
+        Event stop(Event::Mode::kManualReset, signal);
+        if (!signal) {
+            ASSERT_TRUE(SetNamedEvent("__QM_MUTEXT"));
+            ASSERT_TRUE(
+                WaitUntil([] { return CountLogLines("Closed by the close event") == 1; }, 5000));
+        }
+        dlg.RunModalLoop(&stop);
+        EXPECT_TRUE(dlg.Ended());
+        EXPECT_EQ(CountLogLines("OnClose"), 1);
+        EXPECT_EQ(CountLogLines("Exception Message"), 0);
+    }
 }
 
 }  // namespace

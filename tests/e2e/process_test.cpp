@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/named_event.h"
+#include "platform/process.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace qm::test {
@@ -63,6 +64,10 @@ TEST_F(EndToEnd, ACloseAskedForDuringStartUpClosesTheManagerOnceStarted) {
     ASSERT_TRUE(m.Wait(5000)) << "the close asked for during start-up was lost";
     EXPECT_EQ(m.ExitCode(), 0);
     EXPECT_EQ(CountLogLines("OnClose"), 1);
+    // The test itself set the event.
+    EXPECT_EQ(CountLogLines("Closed by the close event of process " + std::to_string(getpid()) +
+                            " (" + ProcessName(ProcessId()) + ")"),
+              1);
 }
 
 // Every write to standard output and error fails (EPIPE): the site summary,
@@ -89,6 +94,9 @@ TEST_F(EndToEnd, ASecondManagerClosesTheFirstAndTakesThePorts) {
     ChildProcess& second = StartManager();
     ASSERT_TRUE(first.Wait(5000)) << "the first manager must close";
     EXPECT_EQ(CountLogLines("OnClose"), 1);
+    EXPECT_EQ(CountLogLines("Closed by the close event of process " + std::to_string(second.Pid()) +
+                            " (qm)"),
+              1);
     EXPECT_FALSE(second.Exited());
     // The second one polls the terminals on both lines now.
     const size_t mark = sim_->FrameCount();
@@ -109,6 +117,16 @@ TEST_F(EndToEnd, ASecondManagerClosesTheFirstAndTakesThePorts) {
     second.Signal(SIGTERM);
     ASSERT_TRUE(second.Wait(5000));
     EXPECT_EQ(second.ExitCode(), 0);
+}
+
+TEST_F(EndToEnd, TheWindowsOwnCloseIsLoggedAsOnCloseAlone) {
+    ChildProcess& m = StartManager();
+    constexpr uint32_t kWmClose = 0x0010;
+    ASSERT_TRUE(PostMessage(managerWindow_, kWmClose, 0, 0));
+    ASSERT_TRUE(m.Wait(5000));
+    EXPECT_EQ(m.ExitCode(), 0);
+    EXPECT_EQ(CountLogLines("OnClose"), 1);
+    EXPECT_EQ(CountLogLines("Closed by"), 0);
 }
 
 }  // namespace

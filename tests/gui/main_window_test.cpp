@@ -62,7 +62,7 @@ class OperatorWindow : public WindowSiteTest {
   protected:
     void Start(TrayMode tray) {
         WriteFile(*home_ / "TXT/基站.TXT", "2 X2\r\n1 X1\r\n");
-        auto window = std::make_unique<MainWindow>(kWindow, tray, [this](PanelHost&, QWidget* p) {
+        auto window = std::make_unique<MainWindow>(tray, [this](PanelHost&, QWidget* p) {
             PanelSet panels;
             for (size_t i = 0; i < panels.size(); ++i)
                 panels[i] = AsStationPanel(new RecordingPanel(i, calls_, p));

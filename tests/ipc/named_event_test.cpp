@@ -74,16 +74,23 @@ TEST_F(NamedEventTest, ASetFromAnotherProcessWakesTheListener) {
     auto listener = Listen(kMutexName);
     ASSERT_TRUE(listener);
     EXPECT_FALSE(listener->Wait(0));
+    EXPECT_EQ(listener->LastSetter(), 0u);
 
     // The close watcher's wait: the named event, or its own stop event.
     std::atomic<int> woken{-3};
     std::thread watcher([&] { woken = qm::WaitAny({listener.get(), &never_}, kWaitMs); });
-    std::string err;
-    EXPECT_EQ(qm::test::RunQmPost({"--set-event", kMutexName}, &err), 0) << err;
+    auto setter = qm::test::SpawnQmPost({"--set-event", kMutexName});
+    ASSERT_TRUE(setter);
+    EXPECT_EQ(setter->WaitExit(10000), 0) << setter->Stderr();
     watcher.join();
     EXPECT_EQ(woken.load(), 0);
+    // The kernel's stamp on the datagram names the process that set it.
+    EXPECT_EQ(listener->LastSetter(), static_cast<uint32_t>(setter->Pid()));
     // Auto-reset: the set was taken by that wait.
     EXPECT_FALSE(listener->Wait(0));
+    ASSERT_TRUE(qm::SetNamedEvent(kMutexName));
+    EXPECT_TRUE(listener->Wait(kWaitMs));
+    EXPECT_EQ(listener->LastSetter(), static_cast<uint32_t>(getpid()));
 }
 
 TEST_F(NamedEventTest, SetsBeforeAWaitReleaseItOnceAndResetDropsThem) {

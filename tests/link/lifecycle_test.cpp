@@ -90,6 +90,38 @@ TEST_F(LinkLifecycle, PortThatFailsIsReportedAndTheNextTakesPositionZero) {
     EXPECT_EQ(ServiceStationIndex(site, 2), 255);
 }
 
+// Every port fails: SDKInit says 0 and runs nothing, each failure shows its
+// message and the log names the device tried and why it failed.
+TEST_F(LinkLifecycle, NoPortThatOpensStartsNothingAndTheLogSaysWhy) {
+    const std::string home = home_->path();
+    // An adapter that is unplugged, a name that leads nowhere, a port that
+    // another program holds.
+    std::filesystem::create_symlink(home + "/no-such-adapter", home + "/ports/COM3");
+    TestPort& com4 = AddPort("COM4");
+    const int holder = open(com4.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    std::vector<_DEVINFO> st = {Station(1, "COM3", {5}), Station(2, "BAD1", {6}),
+                                Station(3, "COM4", {7})};
+    EXPECT_EQ(Init(st), 0);
+    close(holder);
+    EXPECT_EQ(CurrentLink(), nullptr);
+    EXPECT_EQ(g_messages,
+              (std::vector<std::string>{"打开COM3失败-2", "打开BAD1失败-2", "打开COM4失败-16"}));
+    const std::string byId = " to the device, e.g. its udev link below /dev/serial/by-id";
+    EXPECT_EQ(CountLogLines("(HostID 001  DCBID 255)Cannot open COM3 at " + home +
+                            "/ports/COM3: No such file or directory: link " + home + "/ports/COM3" +
+                            byId),
+              1);
+    EXPECT_EQ(CountLogLines("(HostID 002  DCBID 255)Cannot open BAD1 at BAD1: No such file or "
+                            "directory: link " +
+                            home + "/ports/BAD1" + byId),
+              1);
+    EXPECT_EQ(CountLogLines("(HostID 003  DCBID 255)Cannot open COM4 at " + home +
+                            "/ports/COM4: Device or resource busy: another program holds the port"),
+              1);
+}
+
 TEST_F(LinkLifecycle, RefusesBadArgumentsAndASecondStart) {
     AddPort("COM3");
     std::vector<_DEVINFO> nine(9, Station(1, "COM3", {5}));
@@ -164,6 +196,28 @@ TEST_F(LinkLifecycle, AVanishedDeviceIsLoggedOnceAndDoesNotSpin) {
     EXPECT_EQ(CountLogLines("ReadFile Error"), 1);
     SDKDeInit();
     EXPECT_EQ(CurrentLink(), nullptr);
+}
+
+// The reopen after a hang-up takes the path of the first open, never the
+// name afresh: without its ports/ entry COM1 would name /dev/ttyS0, whatever
+// device that is. A missing entry is awaited like an unplugged adapter.
+TEST_F(LinkLifecycle, AReopenTakesThePathOfTheFirstOpenAndAwaitsItsReturn) {
+    AddPort("COM1");
+    std::vector<_DEVINFO> st = {Station(1, "COM1", {5})};
+    ASSERT_EQ(Init(st), 1);
+    const std::vector<uint8_t> beacon5 = {0x00, 0x05, 0xFA, 0xFF};
+    ASSERT_TRUE(ReadUntil(ports_[0].master, beacon5, 2000));
+    StationLink& station = *CurrentLink()->stations[0];
+    close(ports_[0].master);
+    ports_[0].master = -1;
+    std::filesystem::remove(*home_ / "ports/COM1");
+    ASSERT_TRUE(WaitUntil([&] { return !station.portUp; }, 2000));
+    // Four reopen attempts find nothing and take nothing else.
+    EXPECT_FALSE(WaitUntil([&] { return station.portUp.load(); }, 1000));
+    EXPECT_EQ(CountLogLines("Port reopened"), 0);
+    TestPort& back = AddPort("COM1");
+    ASSERT_TRUE(ReadUntil(back.master, beacon5, 2000));
+    EXPECT_EQ(CountLogLines("Port reopened"), 1);
 }
 
 TEST_F(LinkLifecycle, AStationWhoseAdapterComesBackResumesAndTheOthersRunOn) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "tests/common/test_support.h"
@@ -65,6 +66,26 @@ TEST_F(ProfileTest, ValuesOfTheConfigSection) {
     EXPECT_EQ(5u, ReadProfileInt(dir_ / "none.ini", "CONFIG", "RetryTimes", 5));
     ASSERT_TRUE(WriteBytes(Ini(), "  [ CONFIG ]  \r\n\t BeaconInterVal \t=\t 250 \t\r\n"));
     EXPECT_EQ(250u, ReadProfileInt(Ini(), " CoNfIg ", " BEACONINTERVAL ", 1));
+}
+
+// The text of a value, for a reader that must tell "0" from "abc": found by
+// the same rules as the number, without the blanks around it.
+TEST_F(ProfileTest, TextOfAValue) {
+    const struct {
+        std::string text;
+        std::optional<std::string> value;
+    } cases[] = {
+        {"[CONFIG]\r\nRetryTimes= \t3 x \t\r\n", "3 x"},
+        {"[config]\nretrytimes=abc\n", "abc"},
+        {"[CONFIG]\nRetryTimes=\n", ""},
+        {"[CONFIG]\nBeaconTimeout=1\n", std::nullopt},
+        {"[OTHER]\nRetryTimes=1\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WriteBytes(Ini(), c.text));
+        EXPECT_EQ(ReadProfileText(Ini(), "CONFIG", "RetryTimes"), c.value) << c.text;
+    }
+    EXPECT_EQ(ReadProfileText(dir_ / "none.ini", "CONFIG", "RetryTimes"), std::nullopt);
 }
 
 TEST_F(ProfileTest, OnlyTheFirstMebibyteIsRead) {

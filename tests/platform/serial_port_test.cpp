@@ -287,6 +287,30 @@ TEST_F(SerialPortTest, OpenFailureReportsErrno) {
     EXPECT_EQ(ENOENT, err);
 }
 
+// What the log says of a failed open: the system's text, and what to do
+// where that is known. Root opens any device, so this is told apart here.
+TEST(DescribeOpenFailure, TextAndWhatToDo) {
+    const std::string mapping =
+        ": link /opt/qm/ports/COM3 to the device, e.g. its udev link below "
+        "/dev/serial/by-id";
+    const struct {
+        int err;
+        std::string text;
+    } cases[] = {
+        {EACCES, "Permission denied: add the user to the dialout group"},
+        {EPERM, "Operation not permitted: add the user to the dialout group"},
+        {ENOENT, "No such file or directory" + mapping},
+        {ENODEV, "No such device" + mapping},
+        {EBUSY, "Device or resource busy: another program holds the port"},
+        {EIO, "Input/output error"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DescribeOpenFailure(c.err, "COM3", "/opt/qm"), c.text) << c.err;
+    // Six bytes without a NUL are read as six bytes.
+    const char field[6] = {'B', 'A', 'S', 'E', '1', '2'};
+    EXPECT_NE(DescribeOpenFailure(ENOENT, field, "/q").find("/q/ports/BASE12 "), std::string::npos);
+}
+
 class ResolvePortPathTest : public ::testing::Test {
   protected:
     void SetUp() override {

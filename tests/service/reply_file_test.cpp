@@ -1,5 +1,5 @@
-// The reply file TXT/R<host>.txt: matched against the last request, read in
-// 20-byte slots, or as a logon verdict for code 29.
+// The reply file TXT/R<host>.txt: matched against the last request of the
+// terminal it names, read in 20-byte slots, or as a logon verdict for code 29.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -47,28 +47,118 @@ class ReplyFileTest : public SiteTest {
     qm::ReplyResult result_;
 };
 
-TEST_F(ReplyFileTest, RefusedRepliesLeaveTheBufferAlone) {
+TEST_F(ReplyFileTest, RefusalsLeaveTheBufferAloneAndSayWhy) {
+    struct Asked {
+        uint8_t host, dcb, code;
+    };
     const struct {
-        uint8_t code;  // of the request
+        std::vector<Asked> requests;
         std::string file, content;
-        uint8_t resultCode;  // 0x77: not set
+        ReplyRefusal refusal;
+        uint8_t resultCode, resultDcb;  // 0x77: not set
+        std::string logLine;
     } cases[] = {
-        {3, "R2.txt", "kt   007\r\nanswer\r\n", 0x77},   // another code
-        {13, "R2.txt", "KT   008\r\nanswer\r\n", 13},    // another terminal
-        {28, "R2.txt", "DX   007\r\nanswer\r\n", 0x77},  // short messages get none
-        {13, "R3.txt", "KT   007\r\nanswer\r\n", 0x77},  // no R2.txt
+        {{{2, 7, 3}},
+         "R2.txt",
+         "kt   007\r\nanswer\r\n",
+         ReplyRefusal::kOtherCode,
+         13,
+         7,
+         "(HostID 002  DCBID 007)Reply refused (KT  ): another code was asked last (UNKN)"},
+        {{{2, 7, 13}},
+         "R2.txt",
+         "KT   008\r\nanswer\r\n",
+         ReplyRefusal::kNoRequest,
+         13,
+         8,
+         "(HostID 002  DCBID 008)Reply refused (KT  ): no request from that terminal"},
+        // The same DCB id asked on another station: this station's file
+        // answers nobody.
+        {{{1, 7, 13}},
+         "R2.txt",
+         "KT   007\r\nanswer\r\n",
+         ReplyRefusal::kNoRequest,
+         13,
+         7,
+         "(HostID 002  DCBID 007)Reply refused (KT  ): no request from that terminal"},
+        {{{2, 7, 28}},
+         "R2.txt",
+         "DX   007\r\nanswer\r\n",
+         ReplyRefusal::kShortMessage,
+         28,
+         7,
+         "(HostID 002  DCBID 007)Reply refused (DX  ): short messages go through DX.txt"},
+        {{{2, 7, 13}},
+         "R3.txt",
+         "KT   007\r\nanswer\r\n",
+         ReplyRefusal::kFileMissing,
+         0x77,
+         0x77,
+         "(HostID 002  DCBID 255)Reply refused: file missing"},
+        {{{2, 7, 13}},
+         "R2.txt",
+         "ZZZZ 007\r\nanswer\r\n",
+         ReplyRefusal::kUnreadableHeader,
+         0x77,
+         0x77,
+         "(HostID 002  DCBID 255)Reply refused: unreadable header"},
+        {{{2, 7, 13}},
+         "R2.txt",
+         "",
+         ReplyRefusal::kUnreadableHeader,
+         0x77,
+         0x77,
+         "(HostID 002  DCBID 255)Reply refused: unreadable header"},
     };
     for (const auto& c : cases) {
         std::filesystem::remove_all(Txt(""));
         std::filesystem::create_directory(Txt(""));
-        Request(2, 7, c.code);
+        std::filesystem::remove(Cwd("QMLog.txt"));
+        ResetLastRequests();
+        for (const Asked& a : c.requests) Request(a.host, a.dcb, a.code);
         ASSERT_TRUE(WriteBytes(Txt(c.file), c.content));
         EXPECT_EQ(Read(2), 0) << c.content;
         EXPECT_EQ(result_.length, 0u);
+        EXPECT_EQ(result_.refusal, c.refusal) << c.content;
         EXPECT_EQ(result_.code, c.resultCode) << c.content;
-        EXPECT_EQ(result_.dcbId, 0x77);
+        EXPECT_EQ(result_.dcbId, c.resultDcb) << c.content;
         EXPECT_TRUE(UntouchedFrom(0, buffer_.size())) << c.content;
+        EXPECT_EQ(CountLogLines(c.logLine), 1) << c.logLine;
     }
+}
+
+// Every terminal of every station is answered on its own: a reply matches
+// the most recent request of the terminal it names, whoever asked since.
+TEST_F(ReplyFileTest, EachTerminalsReplyMatchesItsOwnLastRequest) {
+    Request(1, 7, 13);
+    Request(2, 12, 6);
+    Request(1, 8, 29);
+    ASSERT_TRUE(WriteBytes(Txt("R1.txt"), "KT   007\r\nTABLE 12 OPEN\r\n"));
+    ASSERT_EQ(Read(1), 1);
+    EXPECT_EQ(result_.code, 13);
+    EXPECT_EQ(result_.dcbId, 7);
+    EXPECT_EQ(result_.refusal, ReplyRefusal::kNone);
+    ASSERT_TRUE(WriteBytes(Txt("R2.txt"), "KXHZ 012\r\nOK\r\n"));
+    ASSERT_EQ(Read(2), 1);
+    EXPECT_EQ(result_.dcbId, 12);
+    ASSERT_TRUE(WriteBytes(Txt("R1.txt"), "DL   008\r\n1 Bob\r\n"));
+    ASSERT_EQ(Read(1), 1);
+    EXPECT_EQ(result_.code, 29);
+    EXPECT_EQ(result_.dcbId, 8);
+
+    // Terminal 7's next request replaces its own memory only.
+    Request(1, 7, 18);
+    ASSERT_TRUE(WriteBytes(Txt("R1.txt"), "KT   007\r\nlate\r\n"));
+    EXPECT_EQ(Read(1), 0);
+    EXPECT_EQ(result_.refusal, ReplyRefusal::kOtherCode);
+    EXPECT_EQ(qm::LastRequester(1), 7);
+    EXPECT_EQ(qm::LastRequestCode(1, 8), 29);
+
+    // The service's start forgets every request.
+    ResetLastRequests();
+    ASSERT_TRUE(WriteBytes(Txt("R1.txt"), "DL   008\r\n1 Bob\r\n"));
+    EXPECT_EQ(Read(1), 0);
+    EXPECT_EQ(result_.refusal, ReplyRefusal::kNoRequest);
 }
 
 // '~' in an image stands for a byte left untouched.

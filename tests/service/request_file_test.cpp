@@ -42,10 +42,8 @@ TEST_F(RequestFileTest, HeaderThenBodyThenNotice) {
     EXPECT_EQ(m.lParam, 2);
     ExpectNoNotice();
 
-    uint8_t code = 0, dcb = 0;
-    qm::LastRequest(&code, &dcb);
-    EXPECT_EQ(code, 13);
-    EXPECT_EQ(dcb, 7);
+    EXPECT_EQ(qm::LastRequestCode(2, 7), 13);
+    EXPECT_EQ(qm::LastRequester(2), 7);
 }
 
 TEST_F(RequestFileTest, RefusedRecordIsStillAnnounced) {
@@ -86,10 +84,8 @@ TEST_F(RequestFileTest, UnwritableFilePostsNothingAndKeepsTheMemory) {
     EXPECT_FALSE(Write(4, 9, 29, "X"));
     ExpectNoNotice();
     EXPECT_EQ(FilesInTxt(), 2) << "the unfinished file is removed";
-    uint8_t code = 0, dcb = 0;
-    qm::LastRequest(&code, &dcb);
-    EXPECT_EQ(code, 13);
-    EXPECT_EQ(dcb, 7);
+    EXPECT_EQ(qm::LastRequestCode(4, 9), std::nullopt);
+    EXPECT_EQ(qm::LastRequester(4), std::nullopt);
 }
 
 TEST_F(RequestFileTest, FileCutShortPostsNothingAndKeepsTheOldFile) {
@@ -104,10 +100,8 @@ TEST_F(RequestFileTest, FileCutShortPostsNothingAndKeepsTheOldFile) {
     ExpectNoNotice();
     EXPECT_EQ(ReadBytes(Txt("T5.txt")), "earlier request");
     EXPECT_EQ(FilesInTxt(), 2) << "the unfinished file is removed";
-    uint8_t code = 0, dcb = 0;
-    qm::LastRequest(&code, &dcb);
-    EXPECT_EQ(code, 13);
-    EXPECT_EQ(dcb, 7);
+    EXPECT_EQ(qm::LastRequestCode(5, 9), std::nullopt);
+    EXPECT_EQ(qm::LastRequester(5), std::nullopt);
 }
 
 // A short message that does not fit leaves no piece behind for the next one

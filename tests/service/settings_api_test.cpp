@@ -1,10 +1,13 @@
 // The stored values of the service: venue title, link parameters, version.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "link/link_params.h"
 #include "service/qmsdk.h"
+#include "tests/common/test_support.h"
 
 namespace qm::test {
 namespace {
@@ -42,13 +45,62 @@ class LinkParamsTest : public ::testing::Test {
     void TearDown() override {
         SDKSetParam(qm::kDefaultRetryTimes, qm::kDefaultBeaconTimeout, qm::kDefaultBeaconInterval);
     }
+    // The log of the calls goes to a folder of the test's own.
+    TempDir dir_;
+    ScopedCwd cwd_{dir_.path()};
 };
 
-TEST_F(LinkParamsTest, ArgumentsGoToTheirOwnParameters) {
-    SDKSetParam(3, 2000, 150);
-    EXPECT_EQ(qm::Params().retryTimes.load(), 3u);
-    EXPECT_EQ(qm::Params().beaconTimeout.load(), 2000u);
-    EXPECT_EQ(qm::Params().beaconInterval.load(), 150u);
+// The same ranges as QM.ini's, each bound included; a value outside takes
+// the nearest bound and is logged naming the call, the key and both values.
+TEST_F(LinkParamsTest, ArgumentsGoToTheirOwnParametersWithinTheirRanges) {
+    const struct {
+        uint32_t retry, timeout, interval;  // given
+        uint32_t retryUsed, timeoutUsed, intervalUsed;
+        std::vector<std::string> notes;
+    } cases[] = {
+        {3, 2000, 150, 3, 2000, 150, {}},
+        {0, 100, 20, 0, 100, 20, {}},
+        {20, 30000, 2000, 20, 30000, 2000, {}},
+        {0,
+         99,
+         0,
+         0,
+         100,
+         20,
+         {"SDKSetParam BeaconTimeout=99 out of range 100..30000: 100 used",
+          "SDKSetParam BeaconInterVal=0 out of range 20..2000: 20 used"}},
+        {21,
+         30001,
+         2001,
+         20,
+         30000,
+         2000,
+         {"SDKSetParam RetryTimes=21 out of range 0..20: 20 used",
+          "SDKSetParam BeaconTimeout=30001 out of range 100..30000: 30000 used",
+          "SDKSetParam BeaconInterVal=2001 out of range 20..2000: 2000 used"}},
+        {4294967295u,
+         150,
+         150,
+         20,
+         150,
+         150,
+         {"SDKSetParam RetryTimes=4294967295 out of range 0..20: 20 used"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.retry) + " " + std::to_string(c.timeout) + " " +
+                     std::to_string(c.interval));
+        std::remove("QMLog.txt");
+        SDKSetParam(c.retry, c.timeout, c.interval);
+        EXPECT_EQ(qm::Params().retryTimes.load(), c.retryUsed);
+        EXPECT_EQ(qm::Params().beaconTimeout.load(), c.timeoutUsed);
+        EXPECT_EQ(qm::Params().beaconInterval.load(), c.intervalUsed);
+        const std::vector<std::string> lines = LogLines();
+        ASSERT_EQ(lines.size(), c.notes.size());
+        for (size_t i = 0; i < lines.size(); ++i)
+            EXPECT_NE(lines[i].find("(HostID 255  DCBID 255)" + c.notes[i] + "\r"),
+                      std::string::npos)
+                << lines[i];
+    }
 }
 
 TEST(Version, IsTheServiceVersion) {

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "tools/soak/manager_files.h"
 
 namespace qm::soak {
 namespace {
@@ -37,19 +43,48 @@ TEST(SoakLedger, RequestsLostDuplicatedAndReplacedAreTold) {
 
 TEST(SoakLedger, UndeliveredRepliesNeedTheManagersReport) {
     Ledger l;
-    l.ReplyWritten(kT, B("R1"));
+    l.ReplyWritten(kT, B("R1"), true);
     l.ReplyWritten(kT, B("R2"));
     l.ReplyWritten(kT, B("R3"));
+    l.ReplyWritten({1, 8}, B("R4"));
     std::map<Ledger::Terminal, Received> got;
     got[kT].replies = {B("R2"), B("R2")};
     ReplyReports reports;
-    reports.refused[1] = 1;
-    reports.sendErrors[1] = 1;
+    reports.refused[1] = 2;
+    reports.sendErrors[1] = 2;
+    reports.refusedFor[kT] = 1;      // R1, written after terminal 7 asked again
+    reports.refusedFor[{1, 8}] = 1;  // R4, which answered 8's last request
     const Figures f = l.Settle(got, reports);
     EXPECT_EQ(f.repliesDelivered, 1u);
     EXPECT_EQ(f.repliesDuplicated, 1u);
-    EXPECT_EQ(f.repliesSuperseded, 1u);
+    EXPECT_EQ(f.repliesRefusedStale, 1u);
+    EXPECT_EQ(f.repliesRefusedCurrent, 1u);
     EXPECT_EQ(f.repliesLost, 1u);
+    EXPECT_EQ(f.Faults(), 3u);
+}
+
+// What the manager's log says of refused replies reaches the books by
+// terminal and by reason, whatever code the line names.
+TEST(SoakLedger, RefusalsAreReadByTerminalAndReason) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("soak-log-" + std::to_string(getpid())))
+            .string();
+    std::ofstream(path, std::ios::binary)
+        << "[QMAPP] 12-07 21:04:55 (HostID 001  DCBID 007)Reply refused (KT  ): another code "
+           "was asked last (DC  )\r\n"
+           "[QMAPP] 12-07 21:04:55 (HostID 001  DCBID 000)SDKGetRxFile Error\r\n"
+           "[QMAPP] 12-07 21:04:55 (HostID 001  DCBID 000)Send Error\r\n"
+           "[QMAPP] 12-07 21:04:56 (HostID 002  DCBID 255)Reply refused: file missing\r\n"
+           "[QMAPP] 12-07 21:04:57 (HostID 001  DCBID 007)Reply refused (DL  ): another code "
+           "was asked last (KT  )\r\n";
+    const ReplyReports r = ReadReplyReports(path, nullptr);
+    std::filesystem::remove(path);
+    EXPECT_EQ(r.refusedFor.at(kT), 2u);
+    EXPECT_EQ(r.refusedFor.at({2, 255}), 1u);
+    EXPECT_EQ(r.refusalReasons.at("another code was asked last"), 2u);
+    EXPECT_EQ(r.refusalReasons.at("file missing"), 1u);
+    EXPECT_EQ(r.refused.at(1), 1u);
+    EXPECT_EQ(r.sendErrors.at(1), 1u);
 }
 
 TEST(SoakLedger, ShortMessagesAndClockAnswersAreCounted) {

@@ -92,6 +92,12 @@ struct StationCounters {
     uint64_t portOpens = 0;           // opens of the port by others (the manager, a test)
     uint64_t portCloses = 0;
     bool hungUp = false;
+    // Stretches of at least the station's silence limit without a frame on
+    // the line in either direction, and the longest stretch: a beacon that
+    // waits out BeaconTimeout on an exchange that never ends leaves the line
+    // silent. Counted once a limit is set, from the next frame on.
+    uint64_t longSilences = 0;
+    int64_t longestSilenceUs = 0;
 };
 
 }  // namespace qm::devsim

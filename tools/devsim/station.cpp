@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <mutex>
@@ -72,6 +73,24 @@ void Station::InjectRaw(std::vector<uint8_t> bytes) {
 StationCounters Station::Counters() const {
     std::lock_guard lock(core_.mu);
     return counters_;
+}
+
+void Station::SetSilenceLimit(uint32_t limitMs) {
+    std::lock_guard lock(core_.mu);
+    silenceLimitUs_ = int64_t{limitMs} * 1000;
+    lastFrameUs_ = -1;
+}
+
+void Station::NoteFrameLocked(int64_t nowUs) {
+    if (silenceLimitUs_ == 0)
+        return;
+    if (lastFrameUs_ >= 0) {
+        const int64_t silence = nowUs - lastFrameUs_;
+        counters_.longestSilenceUs = std::max(counters_.longestSilenceUs, silence);
+        if (silence >= silenceLimitUs_)
+            ++counters_.longSilences;
+    }
+    lastFrameUs_ = nowUs;
 }
 
 void Station::ReadLocked() {
@@ -167,6 +186,7 @@ void Station::DropDelayedLocked() {
 void Station::DispatchLocked(const Bytes& raw) {
     ++counters_.framesReceived;
     const int64_t nowUs = MonotonicUs();
+    NoteFrameLocked(nowUs);
     core_.RecordLocked(FrameRecord{portName_, Direction::kFromManager, raw, nowUs, false});
     const Frame frame = ParseFrame(raw);
     if (frame.kind == FrameKind::kMalformed) {
@@ -202,8 +222,9 @@ void Station::SendLocked(Bytes bytes, bool raw) {
         return;
     }
     outbox_.insert(outbox_.end(), bytes.begin(), bytes.end());
-    core_.RecordLocked(
-        FrameRecord{portName_, Direction::kToManager, std::move(bytes), MonotonicUs(), raw});
+    const int64_t nowUs = MonotonicUs();
+    NoteFrameLocked(nowUs);
+    core_.RecordLocked(FrameRecord{portName_, Direction::kToManager, std::move(bytes), nowUs, raw});
 }
 
 void Station::TakeAssemblerCountsLocked() {

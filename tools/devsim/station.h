@@ -56,6 +56,9 @@ class Station {
     void InjectRaw(std::vector<uint8_t> bytes);
 
     StationCounters Counters() const;
+    // Starts counting the silences of the line of at least limitMs
+    // (longSilences in the counters) from the next frame on; 0 stops.
+    void SetSilenceLimit(uint32_t limitMs);
 
   private:
     friend class DeviceSimulator;
@@ -93,6 +96,9 @@ class Station {
     Bytes outbox_;
     std::multimap<int64_t, Bytes> delayed_;  // by due time; equal times in arrival order
     StationCounters counters_;
+    void NoteFrameLocked(int64_t nowUs);
+    int64_t silenceLimitUs_ = 0;
+    int64_t lastFrameUs_ = -1;  // since the limit was set
 };
 
 }  // namespace qm::devsim

@@ -56,8 +56,10 @@ bool Ledger::RequestFileRead(Terminal t, const std::string& contents) {
     return true;
 }
 
-void Ledger::ReplyWritten(Terminal t, Bytes atTerminal) {
-    books_[t].replies.push_back(std::move(atTerminal));
+void Ledger::ReplyWritten(Terminal t, Bytes atTerminal, bool stale) {
+    Books& books = books_[t];
+    books.replies.push_back(std::move(atTerminal));
+    books.staleReplies += stale ? 1 : 0;
 }
 
 void Ledger::ClockQueued(Terminal t) {
@@ -125,13 +127,22 @@ Figures Ledger::Settle(const std::map<Terminal, Received>& received,
         const uint64_t sendErrors = Of(reports.sendErrors, host);
         const uint64_t failed = sendErrors > refused ? sendErrors - refused : 0;
         const uint64_t cut = Of(repliesCutShort, host);
-        f.repliesSuperseded += refused;
         f.repliesSendFailed += failed;
         f.repliesCutShort += cut;
         if (undelivered >= refused + failed + cut)
             f.repliesLost += undelivered - refused - failed - cut;
         else
             f.repliesOverReported += refused + failed + cut - undelivered;
+    }
+
+    // A refusal is explained by a reply written after its terminal had asked
+    // again; any other refusal (or one naming a terminal that was never
+    // answered) refused a reply to the terminal's most recent request.
+    for (const auto& [t, refused] : reports.refusedFor) {
+        const auto it = books_.find(t);
+        const uint64_t stale = it == books_.end() ? 0 : it->second.staleReplies;
+        f.repliesRefusedStale += std::min(refused, stale);
+        f.repliesRefusedCurrent += refused - std::min(refused, stale);
     }
 
     std::map<std::tuple<uint8_t, int, Bytes>, uint64_t> deliveries;  // by DCB id, number, text

@@ -38,9 +38,12 @@ struct Figures {
 
     uint64_t repliesWritten = 0;
     uint64_t repliesDelivered = 0;
-    // Refused by the manager because a later request (of any station) came
-    // first: only the most recent request can be answered.
-    uint64_t repliesSuperseded = 0;
+    // Refused by the manager, the terminal having asked again before the
+    // back-end wrote the reply: a reply answers the terminal's most recent
+    // request only.
+    uint64_t repliesRefusedStale = 0;
+    // Refused although it answered the terminal's most recent request.
+    uint64_t repliesRefusedCurrent = 0;
     uint64_t repliesSendFailed = 0;  // accepted, but the terminal did not acknowledge
     // A long reply whose paging ended when a short message reached the
     // terminal between its pages: delivering a message starts a new one-frame
@@ -70,10 +73,10 @@ struct Figures {
 
     // Everything the protocol does not explain: the run fails on any.
     uint64_t Faults() const {
-        return requestsLost + requestsDuplicated + requestsForeign + repliesSendFailed +
-               repliesLost + repliesDuplicated + repliesForeign + repliesOverReported +
-               shortMessagesLost + shortMessagesDuplicated + shortMessagesForeign +
-               clockAnswersMissing + clockAnswersExtra + clockAnswersBad;
+        return requestsLost + requestsDuplicated + requestsForeign + repliesRefusedCurrent +
+               repliesSendFailed + repliesLost + repliesDuplicated + repliesForeign +
+               repliesOverReported + shortMessagesLost + shortMessagesDuplicated +
+               shortMessagesForeign + clockAnswersMissing + clockAnswersExtra + clockAnswersBad;
     }
 };
 
@@ -94,6 +97,10 @@ struct Received {
 struct ReplyReports {
     std::map<uint8_t, uint64_t> refused;     // "SDKGetRxFile Error"
     std::map<uint8_t, uint64_t> sendErrors;  // "Send Error": refused or not acknowledged
+    // "Reply refused", by host id and the DCB id the reply named, and by its
+    // reason.
+    std::map<std::pair<uint8_t, uint8_t>, uint64_t> refusedFor;
+    std::map<std::string, uint64_t> refusalReasons;
     // "Fragment out of order, dropped", by host id and DCB id.
     std::map<std::pair<uint8_t, uint8_t>, uint64_t> fragmentsDropped;
 };
@@ -107,7 +114,8 @@ class Ledger {
     // is the file already read at that host's previous notice: then it is
     // not answered again.
     bool RequestFileRead(Terminal t, const std::string& contents);
-    void ReplyWritten(Terminal t, Bytes atTerminal);
+    // stale: the terminal had asked again by the time the reply was written.
+    void ReplyWritten(Terminal t, Bytes atTerminal, bool stale = false);
     void ClockQueued(Terminal t);
     void ShortMessageSent(uint8_t dcbId, int number, Bytes text);
 
@@ -118,6 +126,7 @@ class Ledger {
         std::vector<std::string> queued;
         std::vector<std::string> read;
         std::vector<Bytes> replies;
+        uint64_t staleReplies = 0;
         uint64_t clockRequests = 0;
     };
     struct ShortMessage {

@@ -22,6 +22,23 @@ namespace fs = std::filesystem;
 constexpr char kRefusedText[] = ")SDKGetRxFile Error";
 constexpr char kSendErrorText[] = ")Send Error";
 constexpr char kDroppedText[] = ")Fragment out of order, dropped";
+constexpr char kReplyRefused[] = ")Reply refused";
+
+// The reason of a "Reply refused" line: the words after "Reply refused: "
+// or after "Reply refused (KT  ): ", without a code named in brackets.
+std::string RefusalReason(const std::string& text) {
+    size_t from = text.find(": ");
+    if (from == std::string::npos)
+        return text;
+    std::string reason = text.substr(from + 2);
+    const size_t bracket = reason.find(" (");
+    return bracket == std::string::npos ? reason : reason.substr(0, bracket);
+}
+
+uint8_t DcbIdOf(const std::string& line, size_t at) {
+    const size_t id = line.find("DCBID ", at);
+    return id == std::string::npos ? 255 : static_cast<uint8_t>(std::atoi(line.c_str() + id + 6));
+}
 
 // The entry kind of one timeline line: direction, frame kind and, for
 // control and data frames, what the command means on that road.
@@ -103,11 +120,11 @@ ReplyReports ReadReplyReports(const std::string& logPath, std::map<std::string, 
             ++r.refused[host];
         if (text == kSendErrorText)
             ++r.sendErrors[host];
-        if (text == kDroppedText) {
-            const size_t id = line.find("DCBID ", at);
-            if (id != std::string::npos)
-                ++r.fragmentsDropped[{host,
-                                      static_cast<uint8_t>(std::atoi(line.c_str() + id + 6))}];
+        if (text == kDroppedText)
+            ++r.fragmentsDropped[{host, DcbIdOf(line, at)}];
+        if (text.rfind(kReplyRefused, 0) == 0) {
+            ++r.refusedFor[{host, DcbIdOf(line, at)}];
+            ++r.refusalReasons[RefusalReason(text)];
         }
     }
     return r;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +36,7 @@
 #include "tools/pktlog/decode.h"
 #include "tools/process/child_process.h"
 #include "tools/process/process_memory.h"
+#include "tools/soak/answerer.h"
 #include "tools/soak/ledger.h"
 #include "tools/soak/manager_files.h"
 
@@ -78,6 +80,11 @@ class Soak {
     void Loop();
     void QueueItem(SimTerminal& t);
     void OnRequestNotice(uint8_t host);
+    // Books the answers the answerer has written since the last call.
+    void TakeAnswers();
+    std::atomic<uint64_t>& RequestSerial(Ledger::Terminal t) {
+        return requestSerials_[static_cast<size_t>(t.first - 1) * s_.terminals + t.second - 1];
+    }
     void SendShortMessage();
     std::map<Ledger::Terminal, Received> Collect() const;
     // Long replies among the fragments whose paging a short message ended;
@@ -116,6 +123,9 @@ class Soak {
     ChildProcess manager_;
     WindowHandle managerWindow_ = 0;
     Ledger ledger_;
+    // By terminal: how many of its requests the back-end has read.
+    std::unique_ptr<std::atomic<uint64_t>[]> requestSerials_;
+    std::unique_ptr<Answerer> answerer_;
     uint32_t requestSerial_ = 0;
     uint32_t replySerial_ = 0;
     uint32_t messageSerial_ = 0;
@@ -189,7 +199,17 @@ bool Soak::SetUp() {
                      std::strerror(err));
         return false;
     }
-    return StartManager();
+    if (!StartManager())
+        return false;
+    requestSerials_ = std::make_unique<std::atomic<uint64_t>[]>(static_cast<size_t>(s_.stations) *
+                                                                static_cast<size_t>(s_.terminals));
+    answerer_ =
+        std::make_unique<Answerer>(folder_ / "TXT", managerWindow_, s_.sameStationGapMs,
+                                   [this](Ledger::Terminal t) { return RequestSerial(t).load(); });
+    for (int h = 1; h <= s_.stations; ++h)
+        sim_->FindStation("COM" + std::to_string(h))
+            ->SetSilenceLimit(static_cast<uint32_t>(s_.silenceLimitMs));
+    return true;
 }
 
 bool Soak::StartManager() {
@@ -275,8 +295,16 @@ void Soak::OnRequestNotice(uint8_t host) {
         ++backEndErrors_;
         return;
     }
-    if (!ledger_.RequestFileRead({host, request->dcbId}, *bytes))
+    const Ledger::Terminal terminal{host, request->dcbId};
+    if (!ledger_.RequestFileRead(terminal, *bytes))
         return;
+    // A request file names a terminal of the site only if the manager wrote
+    // it; anything else is no request to answer.
+    if (host < 1 || host > s_.stations || request->dcbId < 1 || request->dcbId > s_.terminals) {
+        ++backEndErrors_;
+        return;
+    }
+    const uint64_t serial = ++RequestSerial(terminal);
     const std::string code = backsim::NormaliseCodeName(request->code);
     // Replies to a terminal's short message are refused by the manager
     // whatever they say: such messages are only filed.
@@ -324,14 +352,20 @@ void Soak::OnRequestNotice(uint8_t host) {
         if (lines.empty())
             atTerminal.assign(kSlot, ' ');
     }
-    const std::string reply = backsim::FormatReplyFile(request->code, request->dcbId, lines);
-    if (!backsim::WriteWholeFile(txt + "/R" + std::to_string(host) + ".txt", reply)) {
-        ++backEndErrors_;
-        return;
-    }
-    ledger_.ReplyWritten({host, request->dcbId}, std::move(atTerminal));
-    if (!PostMessage(managerWindow_, WM_POS_NOTICE, 0, host))
-        ++backEndErrors_;
+    // The answer time is drawn only for a slow back-end, so that an instant
+    // one plays the same traffic for the same seed as before.
+    const int64_t answerMs = s_.answerMaxMs > 0 ? Random(static_cast<uint32_t>(s_.answerMinMs),
+                                                         static_cast<uint32_t>(s_.answerMaxMs))
+                                                : 0;
+    answerer_->Schedule(
+        MonotonicMs() + answerMs,
+        Answerer::Answer{terminal, backsim::FormatReplyFile(request->code, request->dcbId, lines),
+                         std::move(atTerminal), serial});
+}
+
+void Soak::TakeAnswers() {
+    for (Answerer::Written& w : answerer_->TakeWritten())
+        ledger_.ReplyWritten(w.terminal, std::move(w.atTerminal), w.stale);
 }
 
 void Soak::SendShortMessage() {
@@ -433,6 +467,9 @@ bool Soak::WorkLeft(const SimTerminal& t) {
 }
 
 bool Soak::Settled() {
+    TakeAnswers();
+    if (answerer_->Waiting() > 0)
+        return false;
     for (const SimTerminal& t : terminals_)
         if (WorkLeft(t))
             return false;
@@ -441,7 +478,8 @@ bool Soak::Settled() {
     const Figures f = ledger_.Settle(Collect(), ReadReplyReports(folder_ / "QMLog.txt", nullptr));
     return f.requestsCarried + f.requestsReplacedBeforeRead + f.requestsInterrupted >=
                f.requestsQueued &&
-           f.repliesDelivered + f.repliesSuperseded + f.repliesSendFailed + f.repliesCutShort >=
+           f.repliesDelivered + f.repliesRefusedStale + f.repliesRefusedCurrent +
+                   f.repliesSendFailed + f.repliesCutShort >=
                f.repliesWritten &&
            f.shortMessagesDelivered >= f.shortMessagesSent && f.clockAnswers >= f.clockRequests;
 }
@@ -499,6 +537,7 @@ void Soak::Loop() {
             wake = std::min(wake, warmMs);
         const auto waitMs =
             static_cast<uint32_t>(std::clamp<int64_t>(wake - MonotonicMs(), 0, kLongestWaitMs));
+        TakeAnswers();
         WindowMessage m;
         if (!window_->GetMessage(&m, waitMs))
             continue;
@@ -536,7 +575,8 @@ bool Soak::CloseManager() {
 
 int Soak::Report() {
     std::map<std::string, uint64_t> logTexts;
-    const Figures f = ledger_.Settle(Collect(), ReadReplyReports(folder_ / "QMLog.txt", &logTexts));
+    const ReplyReports reports = ReadReplyReports(folder_ / "QMLog.txt", &logTexts);
+    const Figures f = ledger_.Settle(Collect(), reports);
     const double seconds = static_cast<double>(endMs_ - startMs_) / 1000.0;
     const double trafficSeconds = static_cast<double>(trafficEndMs_ - startMs_) / 1000.0;
     uint64_t stalled = 0;
@@ -571,14 +611,15 @@ int Soak::Report() {
         (unsigned long long)f.requestsForeign, (unsigned long long)f.requestsReplacedBeforeRead,
         (unsigned long long)f.requestsInterrupted, (unsigned long long)dxRequestsUnanswered_);
     std::printf(
-        "replies: written %llu, delivered %llu, refused as superseded by a later request %llu, "
+        "replies: written %llu, delivered %llu, refused after the terminal asked again %llu, "
+        "refused though answering the terminal's last request %llu, "
         "paging ended by a short message %llu, not acknowledged %llu, lost %llu, duplicated "
         "%llu, foreign %llu, over-reported %llu\n",
         (unsigned long long)f.repliesWritten, (unsigned long long)f.repliesDelivered,
-        (unsigned long long)f.repliesSuperseded, (unsigned long long)f.repliesCutShort,
-        (unsigned long long)f.repliesSendFailed, (unsigned long long)f.repliesLost,
-        (unsigned long long)f.repliesDuplicated, (unsigned long long)f.repliesForeign,
-        (unsigned long long)f.repliesOverReported);
+        (unsigned long long)f.repliesRefusedStale, (unsigned long long)f.repliesRefusedCurrent,
+        (unsigned long long)f.repliesCutShort, (unsigned long long)f.repliesSendFailed,
+        (unsigned long long)f.repliesLost, (unsigned long long)f.repliesDuplicated,
+        (unsigned long long)f.repliesForeign, (unsigned long long)f.repliesOverReported);
     std::printf(
         "short messages: sent %llu, delivered %llu, lost %llu, duplicated %llu, foreign %llu "
         "(held back while DX.txt waited: %llu)\n",
@@ -596,8 +637,29 @@ int Soak::Report() {
         "memory: VmRSS %ld KiB after %d s, %ld KiB at the end, growth %ld KiB (bound %d); "
         "peak VmHWM %ld KiB\n",
         warm_.rssKiB, s_.warmupSeconds, last_.rssKiB, growth, s_.rssGrowthKiB, last_.hwmKiB);
+    for (const auto& [reason, n] : reports.refusalReasons)
+        std::printf("  refused, %s: %llu\n", reason.c_str(), (unsigned long long)n);
+    std::printf("back-end: answers in %d..%d ms, at least %d ms apart per station\n",
+                s_.answerMinMs, s_.answerMaxMs, s_.sameStationGapMs);
     std::printf("repeated frames taken twice after a late acknowledgement: %llu\n",
                 (unsigned long long)f.repeatedAfterLateAck);
+    uint64_t silences = 0;
+    int64_t longestUs = 0;
+    for (int h = 1; h <= s_.stations; ++h) {
+        const devsim::StationCounters c = sim_->FindStation("COM" + std::to_string(h))->Counters();
+        silences += c.longSilences;
+        longestUs = std::max(longestUs, c.longestSilenceUs);
+    }
+    if (s_.silenceLimitMs > 0) {
+        std::printf(
+            "stations held up: %llu silences of the line of %d ms or more; longest silence "
+            "%lld ms\n",
+            (unsigned long long)silences, s_.silenceLimitMs,
+            static_cast<long long>(longestUs / 1000));
+        if (silences > 0)
+            failures_.push_back(std::to_string(silences) +
+                                " stretches of a silent line: a station's beacon was held up");
+    }
     std::printf("manager: exit status %d, %lld ms after the close event\n", exitStatus_,
                 static_cast<long long>(closeMs_));
     for (const auto& [text, n] : logTexts)
@@ -608,8 +670,9 @@ int Soak::Report() {
     if (!settled_)
         failures_.push_back("did not settle within the drain time; terminals with work left: " +
                             std::to_string(stalled));
-    if (backEndErrors_ > 0)
-        failures_.push_back(std::to_string(backEndErrors_) + " back-end errors");
+    const uint64_t backEndErrors = backEndErrors_ + answerer_->Errors();
+    if (backEndErrors > 0)
+        failures_.push_back(std::to_string(backEndErrors) + " back-end errors");
     if (warm_.rssKiB < 0 || last_.rssKiB < 0)
         failures_.push_back("resident memory not sampled");
     else if (s_.rssGrowthKiB > 0 && growth > s_.rssGrowthKiB)
@@ -637,6 +700,7 @@ int Soak::Run() {
     if (!SetUp())
         return 2;
     Loop();
+    TakeAnswers();
     CloseManager();
     sim_->Stop();
     return Report();

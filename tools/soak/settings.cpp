@@ -33,6 +33,10 @@ const std::vector<Key>& Keys() {
         {"paged_reply_percent", &Settings::pagedReplyPercent, 0, 100},
         {"max_reply_slots", &Settings::maxReplySlots, 11, 250},
         {"short_message_ms", &Settings::shortMessageMs, 10, 3600 * 1000},
+        {"answer_min_ms", &Settings::answerMinMs, 0, 60000},
+        {"answer_max_ms", &Settings::answerMaxMs, 0, 60000},
+        {"same_station_gap_ms", &Settings::sameStationGapMs, 0, 10000},
+        {"silence_limit_ms", &Settings::silenceLimitMs, 0, 600000},
         {"debug_level", &Settings::debugLevel, 0, 4},
         {"retry_times", &Settings::retryTimes, 1, 100},
         {"beacon_interval", &Settings::beaconInterval, 1, 10000},
@@ -100,6 +104,8 @@ std::optional<Settings> ParseSettings(std::string_view text, std::string* error)
     }
     if (s.clockPercent + s.controlPercent > 100)
         return (*error = "clock_percent and control_percent add up to more than 100", std::nullopt);
+    if (s.answerMinMs > s.answerMaxMs)
+        return (*error = "answer_min_ms is above answer_max_ms", std::nullopt);
     if (s.onePageReplyPercent + s.pagedReplyPercent > 100)
         return (*error = "one_page_reply_percent and paged_reply_percent add up to more than 100",
                 std::nullopt);

@@ -50,6 +50,19 @@ struct Settings {
 
     // The back-end sends a short message to a random DCB id this often.
     int shortMessageMs = 1000;
+    // How long the back-end takes for an answer, random from min to max (ms)
+    // for each one: a real back-end does database work. Answers of one
+    // station go out in the order asked and at least sameStationGapMs apart,
+    // as the README asks of a back-end: R<host>.txt holds one reply.
+    int answerMinMs = 0;
+    int answerMaxMs = 0;
+    int sameStationGapMs = 100;
+
+    // A line without a frame in either direction for this long (ms) counts
+    // as a station held up: its beacon waited out BeaconTimeout on an
+    // exchange that never ended. Any such stretch fails the run; 0: not
+    // checked. Keep it below BeaconTimeout and above the longest answer time.
+    int silenceLimitMs = 0;
 
     // QM.ini of the manager under test.
     int debugLevel = 4;
