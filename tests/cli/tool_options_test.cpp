@@ -2,6 +2,9 @@
 // an option it does not know.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@ struct Tool {
     const char* path;  // below the build folder
     // Options that --help must name: every option the tool takes.
     std::vector<std::string> options;
+    bool manPage = true;
 };
 
 const Tool kTools[] = {
@@ -29,7 +33,8 @@ const Tool kTools[] = {
      {"--home", "--qm", "--script", "--trace", "--close-timeout", "--version"}},
     {"qm-soak",
      "/tools/qm-soak",
-     {"--settings", "--qm", "--dir", "--keep", "--seed", "--version", "docs/soak-settings.md"}},
+     {"--settings", "--qm", "--dir", "--keep", "--seed", "--version", "docs/soak-settings.md"},
+     false},
 };
 
 struct Result {
@@ -82,6 +87,29 @@ TEST(ToolOptions, HelpVersionAndUnknownOptions) {
         EXPECT_GT(unknown.status, 0);
         EXPECT_EQ(unknown.out, "");
         EXPECT_NE(unknown.err.find(tool.name), std::string::npos) << unknown.err;
+    }
+}
+
+// The man pages, built from docs/man, describe the same options as --help,
+// each as an entry of its own.
+TEST(ToolOptions, ManPagesNameEveryOption) {
+    const std::string dir = std::string(QM_BINARY_DIR) + "/man";
+    if (!std::filesystem::is_directory(dir))
+        GTEST_SKIP() << "built without the man pages (QM_MAN=OFF)";
+    for (const Tool& tool : kTools) {
+        if (!tool.manPage)
+            continue;
+        std::ifstream in(dir + "/" + tool.name + ".1");
+        const std::string page((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        ASSERT_FALSE(page.empty()) << tool.name;
+        for (const std::string& option : tool.options) {
+            if (!option.starts_with("--"))
+                continue;
+            // An entry of its own in OPTIONS, beyond the synopsis.
+            EXPECT_NE(page.find("\n\\fB" + option + "\\fR"), std::string::npos)
+                << option << " in the man page of " << tool.name;
+        }
     }
 }
 
