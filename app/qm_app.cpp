@@ -45,7 +45,8 @@ void PrintHelp(bool withWindows) {
         "  QM_BACKEND_GONE_SECONDS   default 30: the manager closes once the\n"
         "                            back-end's window has been gone this long\n"
         "The named event __QM_MUTEXT closes a running manager\n"
-        "(qm-post --set-event __QM_MUTEXT).\n",
+        "(qm-post --set-event __QM_MUTEXT).\n"
+        "\n",
         stdout);
     std::fputs(
         withWindows
@@ -57,7 +58,10 @@ void PrintHelp(bool withWindows) {
             : "This build has no windows: the manager always runs headless and prints\n"
               "  its stations on standard output.\n",
         stdout);
-    std::fputs("Exit status: 0, or 1 when its window cannot be created.\n", stdout);
+    std::fputs(
+        "Exit status: 0; 1 when its window cannot be created; 2 for an unknown\n"
+        "option.\n",
+        stdout);
 }
 
 // A display is there to be used, and nothing asks for headless running.
