@@ -59,8 +59,8 @@ void PrintHelp(bool withWindows) {
               "  its stations on standard output.\n",
         stdout);
     std::fputs(
-        "Exit status: 0; 1 when its window cannot be created; 2 for an unknown\n"
-        "option.\n",
+        "Exit status: 0, also when it ends at once for want of a handle (an\n"
+        "unknown option included); 1 when its window cannot be created.\n",
         stdout);
 }
 
@@ -103,13 +103,6 @@ int CQMApp::Run(int argc, char** argv, WindowLoop windows) {
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("qm %s (service %s)\n", kAppVersion, service::Version());
         return 0;
-    }
-    // A back-end passes a handle; a word with two dashes is an option, and
-    // one not known here is a mistake at the shell, said as such. Anything
-    // else without a number still ends the manager silently.
-    if (argc >= 2 && std::strncmp(argv[1], "--", 2) == 0) {
-        std::fprintf(stderr, "qm: unknown option %s\n%s", argv[1], kUsage);
-        return 2;
     }
     const uint32_t backEnd = ParseWindowHandle(argc >= 2 ? argv[1] : nullptr);
     if (backEnd == 0)

@@ -20,10 +20,13 @@ struct Tool {
     // Options that --help must name: every option the tool takes.
     std::vector<std::string> options;
     bool manPage = true;
+    // The manager started by anything but a handle ends at once and silently,
+    // an unknown option included: the back-end relies on that end.
+    bool refusesUnknownOptions = true;
 };
 
 const Tool kTools[] = {
-    {"qm", "/app/qm", {"--help", "--version"}},
+    {"qm", "/app/qm", {"--help", "--version"}, true, false},
     {"qm-post", "/tools/qm-post", {"--set-event", "--listen", "--wait-event", "--version"}},
     {"qm-devsim",
      "/tools/qm-devsim",
@@ -84,9 +87,14 @@ TEST(ToolOptions, HelpVersionAndUnknownOptions) {
         EXPECT_EQ(rest.find('\n'), rest.size() - 1) << version.out;
 
         const Result unknown = RunTool(tool, "--no-such-option");
-        EXPECT_GT(unknown.status, 0);
         EXPECT_EQ(unknown.out, "");
-        EXPECT_NE(unknown.err.find(tool.name), std::string::npos) << unknown.err;
+        if (tool.refusesUnknownOptions) {
+            EXPECT_GT(unknown.status, 0);
+            EXPECT_NE(unknown.err.find(tool.name), std::string::npos) << unknown.err;
+        } else {
+            EXPECT_EQ(unknown.status, 0);
+            EXPECT_EQ(unknown.err, "");
+        }
     }
 }
 
