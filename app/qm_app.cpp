@@ -15,18 +15,40 @@
 namespace qm {
 namespace {
 
+constexpr char kUsage[] =
+    "usage: qm HANDLE\n"
+    "       qm --help | --version\n";
+
 void PrintHelp(bool withWindows) {
-    std::printf(
-        "Usage: qm HANDLE\n"
-        "  The POS back-end starts the manager with its own window handle in\n"
-        "  decimal. Without a valid handle the manager ends at once.\n"
-        "  qm --help      this text\n"
-        "  qm --version   the application and service versions\n"
-        "Environment: QM_HOME (program folder), QM_RUNTIME_DIR (runtime folder),\n"
-        "  QM_HEADLESS=1 (no windows even with a display),\n"
-        "  QM_BACKEND_GONE_SECONDS (default 30: the manager closes once the\n"
-        "  back-end's window has been gone this long).\n");
-    std::printf(
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "The terminal link manager. The POS back-end starts it with its own window\n"
+        "handle in decimal; the manager keeps the radio link to the terminals\n"
+        "through the base stations of TXT/基站.TXT and bridges their requests to\n"
+        "the back-end by request and reply files and window messages. Without a\n"
+        "valid handle (no number, or 0) the manager ends at once, silently.\n"
+        "\n"
+        "  --help       this text\n"
+        "  --version    the manager's and the service's versions\n"
+        "\n"
+        "Files: QM.ini (settings, section [CONFIG]), TXT/ (the site files and the\n"
+        "exchange with the back-end) and ports/ (links to serial devices) in the\n"
+        "program folder; QMLog.txt and QMPktLog.txt in the current folder.\n"
+        "Environment:\n"
+        "  QM_HOME                   the program folder (see qm(1) for the folder\n"
+        "                            used without it)\n"
+        "  QM_RUNTIME_DIR            the runtime folder of window sockets and named\n"
+        "                            events (else $XDG_RUNTIME_DIR/qm, else\n"
+        "                            /tmp/qm-<uid>)\n"
+        "  QM_HEADLESS=1             no windows even with a display\n"
+        "  QM_BACKEND_GONE_SECONDS   default 30: the manager closes once the\n"
+        "                            back-end's window has been gone this long\n"
+        "The named event __QM_MUTEXT closes a running manager\n"
+        "(qm-post --set-event __QM_MUTEXT).\n"
+        "\n",
+        stdout);
+    std::fputs(
         withWindows
             ? "With a display (DISPLAY or WAYLAND_DISPLAY set) the manager shows a tray\n"
               "  icon, or a minimised window where the desktop has no tray; a double-click\n"
@@ -34,7 +56,12 @@ void PrintHelp(bool withWindows) {
               "  the window. Without a display it runs headless and prints its stations on\n"
               "  standard output.\n"
             : "This build has no windows: the manager always runs headless and prints\n"
-              "  its stations on standard output.\n");
+              "  its stations on standard output.\n",
+        stdout);
+    std::fputs(
+        "Exit status: 0, also when it ends at once for want of a handle (an\n"
+        "unknown option included); 1 when its window cannot be created.\n",
+        stdout);
 }
 
 // A display is there to be used, and nothing asks for headless running.

@@ -5,10 +5,11 @@
 #include <cstdint>
 
 #include "platform/event.h"
+#include "platform/version.h"
 
 namespace qm {
 
-inline constexpr const char* kAppVersion = "1.05";
+inline constexpr const char* kAppVersion = kVersion;
 // The window's caption, the tray icon's tip and the message boxes' title.
 inline constexpr const char* kAppTitle = "QM";
 

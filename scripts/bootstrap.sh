@@ -9,6 +9,8 @@ packages=(
     libbenchmark-dev
     qt6-base-dev
     clang-format
+    # The man pages are written in scdoc and built into roff with it.
+    scdoc
     # The fuzz build: clang, and its runtime libraries with libFuzzer and
     # the sanitizers (clang does not pull them in itself).
     clang libclang-rt-14-dev

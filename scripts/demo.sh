@@ -40,12 +40,12 @@ fifo=$site/run/devsim.out
 mkfifo "$fifo"
 # Plain beacons and their echoes go round all the time; the trace shows the rest.
 "$bin/tools/qm-devsim" --home "$site" --script "$here/scripts/demo/devices.script" --trace \
-    > "$fifo" 2>&1 &
+    --hide-beacons > "$fifo" 2>&1 &
 pids+=($!)
 exec 3< "$fifo"
 read -r -t 10 first <&3 || { echo "device simulator did not start"; exit 1; }
 echo "devices: $first"
-(grep --line-buffered -vE ' BEACON( |$)' <&3 | sed -u 's/^/devices: /') &
+(sed -u 's/^/devices: /' <&3) &
 pids+=($!)
 
 echo "== starting the back-end simulator, which starts the manager"

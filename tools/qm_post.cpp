@@ -4,9 +4,10 @@
 //
 //   qm-post HANDLE MESSAGE WPARAM LPARAM
 //   qm-post --set-event NAME
+//   qm-post --help | --version
 //
-// Hidden options for the tests, which need a second process that owns a
-// window or waits on an event:
+// Options for the tests, which need a second process that owns a window or
+// waits on an event (listed last in --help):
 //   qm-post --listen HANDLE COUNT [TIMEOUT_MS]
 //       creates the window, prints "ready", then one line
 //       "MESSAGE WPARAM LPARAM" per message; ends after COUNT messages.
@@ -23,6 +24,7 @@
 
 #include "platform/event.h"
 #include "platform/named_event.h"
+#include "platform/version.h"
 #include "platform/window_message.h"
 
 namespace {
@@ -33,6 +35,7 @@ void Usage(FILE* to) {
     std::fputs(
         "usage: qm-post HANDLE MESSAGE WPARAM LPARAM\n"
         "       qm-post --set-event NAME\n"
+        "       qm-post --help | --version\n"
         "\n"
         "Posts one window message to the window HANDLE (a positive number below\n"
         "2^31), or sets the named event NAME, in the runtime folder of the QM\n"
@@ -43,7 +46,15 @@ void Usage(FILE* to) {
         "\n"
         "Messages of the manager: 1280 WM_POS_NOTICE, 1536 WM_REQUEST_RECEIVED,\n"
         "1025 WM_TRAY_NOTIFY. Example: qm-post 4242 1280 0 3 tells the manager\n"
-        "with window 4242 that R3.txt is ready.\n",
+        "with window 4242 that R3.txt is ready; qm-post --set-event __QM_MUTEXT\n"
+        "closes the running manager.\n"
+        "\n"
+        "For tests, a window or an event waiter of its own, which prints \"ready\" once\n"
+        "it is there and ends with status 1 when the next message, or the set, does\n"
+        "not come within TIMEOUT_MS (default 10000):\n"
+        "  --listen HANDLE COUNT [TIMEOUT_MS]   print COUNT messages, one line\n"
+        "                                       \"MESSAGE WPARAM LPARAM\" each\n"
+        "  --wait-event NAME [TIMEOUT_MS]       print \"set\" once NAME is set\n",
         to);
 }
 
@@ -193,6 +204,10 @@ int WaitEvent(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         Usage(stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("qm-post %s\n", qm::kVersion);
         return 0;
     }
     if (argc >= 2 && std::strcmp(argv[1], "--listen") == 0)

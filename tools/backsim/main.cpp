@@ -7,12 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/version.h"
 #include "tools/backsim/options.h"
 #include "tools/backsim/simulator.h"
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(qm::backsim::UsageText(), stdout);
+        std::fputs(qm::backsim::HelpText(), stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("qm-backsim %s\n", qm::kVersion);
         return 0;
     }
     std::string error;

@@ -18,16 +18,31 @@ std::optional<Options> Fail(std::string* error, std::string text) {
 
 const char* UsageText() {
     return "usage: qm-backsim --home DIR --qm PATH [--script FILE] [--trace] [--close-timeout MS]\n"
-           "\n"
+           "       qm-backsim --help | --version\n";
+}
+
+const char* HelpText() {
+    return "\n"
            "Stands in for the restaurant's POS back-end: starts the manager PATH with\n"
            "its own window handle and QM_HOME=DIR, answers its requests from\n"
-           "DIR/TXT/replies.txt (else built-in answers), checks logons against\n"
-           "DIR/TXT/users.txt, and takes commands from FILE and from standard input:\n"
+           "DIR/TXT/replies.txt (else built-in answers; the format is in\n"
+           "tools/backsim/reply_table.h), checks logons against DIR/TXT/users.txt\n"
+           "(\"name password\" a line), and takes commands from FILE and from\n"
+           "standard input:\n"
            "  sms <number> <dcb> <text> | open | notice <n> | close | quit\n"
            "  hold-replies on|off | reply-delay <ms> | stale-reply <host>\n"
-           "A script line is \"at <ms> <command>\" or \"end <ms>\"; times count from the\n"
-           "manager's first notice. --trace prints every exchange. --close-timeout is\n"
-           "how long the manager may take to close before it gets SIGTERM (5000).\n"
+           "\n"
+           "  --home DIR            the manager's program folder (required)\n"
+           "  --qm PATH             the manager program to start (required)\n"
+           "  --script FILE         commands at times: \"at <ms> <command>\" or\n"
+           "                        \"end <ms>\", counted from the manager's first notice\n"
+           "  --trace               print every exchange: notices, request and reply files\n"
+           "  --close-timeout MS    how long the manager may take to close after the\n"
+           "                        close event before it gets SIGTERM (default 5000,\n"
+           "                        0 to 600000)\n"
+           "  --help                this text\n"
+           "  --version             the version\n"
+           "\n"
            "Exit status: the manager's (128 + signal when a signal ended it); 1 when\n"
            "the manager cannot be started; 2 for bad arguments, script or replies.\n";
 }
@@ -40,9 +55,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.trace = true;
             continue;
         }
+        if (arg != "--home" && arg != "--qm" && arg != "--script" && arg != "--close-timeout") {
+            return Fail(error, arg.starts_with("-") ? "unknown option " + arg
+                                                    : "unexpected argument " + arg);
+        }
         if (i + 1 >= args.size()) {
-            return Fail(error, arg.starts_with("--") ? arg + " needs a value"
-                                                     : "unexpected argument " + arg);
+            return Fail(error, arg + " needs a value");
         }
         const std::string& value = args[++i];
         if (arg == "--home") {
@@ -51,12 +69,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.manager = value;
         } else if (arg == "--script") {
             options.scriptPath = value;
-        } else if (arg == "--close-timeout") {
-            if (!ParseNumber(value, 0, kMaxCloseTimeoutMs, &options.closeTimeoutMs)) {
-                return Fail(error, "--close-timeout takes milliseconds, 0 to 600000");
-            }
-        } else {
-            return Fail(error, "unknown option " + arg);
+        } else if (!ParseNumber(value, 0, kMaxCloseTimeoutMs, &options.closeTimeoutMs)) {
+            return Fail(error, "--close-timeout takes milliseconds, 0 to 600000");
         }
     }
     if (options.home.empty() || options.manager.empty()) {

@@ -2,6 +2,7 @@
 //
 //   qm-backsim --home DIR --qm PATH [--script FILE] [--trace]
 //              [--close-timeout MS]
+//   qm-backsim --help | --version
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,8 @@ struct Options {
 // are not a valid command line.
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error);
 
+// The short usage (for a bad command line too) and the rest of --help.
 const char* UsageText();
+const char* HelpText();
 
 }  // namespace qm::backsim

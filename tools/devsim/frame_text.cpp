@@ -121,4 +121,8 @@ std::string DescribeFrame(const FrameRecord& record, int64_t originUs) {
     return line + Format("T%03u ", frame.address) + Describe(frame, fromManager);
 }
 
+bool IsPlainBeacon(const FrameRecord& record) {
+    return !record.raw && ParseFrame(record.bytes).kind == FrameKind::kBeacon;
+}
+
 }  // namespace qm::devsim

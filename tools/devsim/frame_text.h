@@ -19,4 +19,10 @@ std::string Hex(std::span<const uint8_t> bytes);
 // the manager), the terminal and what the frame says.
 std::string DescribeFrame(const FrameRecord& record, int64_t originUs);
 
+// A plain beacon (the 4-byte poll of one terminal) or a terminal's 4-byte
+// answer to it: they go round all the time and say nothing about the
+// service, so a trace may leave them out. Message beacons, raw bytes and
+// malformed frames are never plain.
+bool IsPlainBeacon(const FrameRecord& record);
+
 }  // namespace qm::devsim

@@ -1,13 +1,13 @@
 // qm-devsim: base stations and terminals for a manager to talk to.
 //
-//   qm-devsim --home DIR [--script FILE] [--trace]
+//   qm-devsim --home DIR [--script FILE] [--trace [--hide-beacons]]
 //
 // Reads the site from DIR/TXT/基站.TXT (lines "<host id> <port name>") and
 // DIR/TXT/点菜机.TXT (lines "<dcb id> <host id>"), creates one pseudo-terminal
 // per station, linked at DIR/ports/<port name> where the manager opens it,
 // and the terminals on it. Prints "ready" once the links exist. Runs until
 // SIGINT or SIGTERM, or until the script's "end" step. The script language is
-// described in script.h; a script without "end" runs until a signal.
+// docs/devsim-script.md; a script without "end" runs until a signal.
 // With --trace every frame is printed as one line, for example
 //   +12.345 COM3 -> T012 DATA cmd=0x0D k=1/1 "hello"
 // where -> is towards the terminals and <- towards the manager.
@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/version.h"
 #include "tools/devsim/device_simulator.h"
 #include "tools/devsim/frame_text.h"
 #include "tools/devsim/script.h"
@@ -43,17 +44,46 @@ struct Options {
     std::string home;
     std::string scriptPath;
     bool trace = false;
+    bool hideBeacons = false;
 };
 
-void Usage(std::FILE* to) {
-    std::fputs("usage: qm-devsim --home DIR [--script FILE] [--trace]\n", to);
-}
+constexpr char kUsage[] =
+    "usage: qm-devsim --home DIR [--script FILE] [--trace [--hide-beacons]]\n"
+    "       qm-devsim --help | --version\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "Plays the base stations and terminals of a site for a QM manager, on\n"
+    "pseudo-terminals instead of serial ports. It reads, in DIR/TXT (names found\n"
+    "ignoring ASCII letter case, as the manager finds them):\n"
+    "  基站.TXT     one base station a line, \"<host id> <port name>\" (1 COM3)\n"
+    "  点菜机.TXT   one terminal a line, \"<dcb id> <host id>\" (12 1)\n"
+    "and links one pseudo-terminal per station at DIR/ports/<port name>, where\n"
+    "a manager with QM_HOME=DIR opens it. Prints \"ready\" once the links exist,\n"
+    "then answers as the terminals do until SIGINT or SIGTERM or the script's end.\n"
+    "\n"
+    "  --home DIR       the manager's program folder (required)\n"
+    "  --script FILE    what the terminals do and when: requests, clock requests,\n"
+    "                   silence, faults in download runs and link tests; the\n"
+    "                   format is in docs/devsim-script.md\n"
+    "  --trace          print every frame on the lines, one line each, e.g.\n"
+    "                   +12.345 COM3 -> T012 DATA cmd=0x0D k=1/1 \"hello\"\n"
+    "                   (-> towards the terminals, <- towards the manager)\n"
+    "  --hide-beacons   with --trace, leave out the plain beacons and the\n"
+    "                   terminals' answers to them\n"
+    "  --help           this text\n"
+    "  --version        the version\n"
+    "\n"
+    "Exit status: 0 after a normal end, 1 when the lines cannot be created,\n"
+    "2 for bad arguments, site or script.\n";
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--trace") {
             options.trace = true;
+        } else if (arg == "--hide-beacons") {
+            options.hideBeacons = true;
         } else if ((arg == "--home" || arg == "--script") && i + 1 < argc) {
             (arg == "--home" ? options.home : options.scriptPath) = argv[++i];
         } else {
@@ -170,12 +200,17 @@ void RunScript(const std::optional<qm::devsim::Script>& script, size_t next,
 
 int main(int argc, char** argv) {
     Options options;
-    if (argc == 2 && std::string(argv[1]) == "--help") {
-        Usage(stdout);
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("qm-devsim %s\n", qm::kVersion);
         return 0;
     }
     if (!ParseOptions(argc, argv, options)) {
-        Usage(stderr);
+        std::fputs(kUsage, stderr);
         return 2;
     }
 
@@ -244,7 +279,11 @@ int main(int argc, char** argv) {
     sim.SetHistoryLimit(1);
     const int64_t originUs = qm::devsim::MonotonicUs();
     if (options.trace) {
-        sim.SetTraceSink([originUs](const qm::devsim::FrameRecord& record) {
+        const bool hideBeacons = options.hideBeacons;
+        sim.SetTraceSink([originUs, hideBeacons](const qm::devsim::FrameRecord& record) {
+            if (hideBeacons && qm::devsim::IsPlainBeacon(record)) {
+                return;
+            }
             std::printf("%s\n", qm::devsim::DescribeFrame(record, originUs).c_str());
             std::fflush(stdout);
         });

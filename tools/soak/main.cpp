@@ -2,13 +2,16 @@
 // checks that nothing was lost or duplicated (tools/soak/run.h).
 //
 //   qm-soak --settings FILE [--qm PATH] [--dir DIR] [--keep] [--seed N]
+//   qm-soak --help | --version
 //
 // --dir uses (and keeps) that program folder; --keep keeps the fresh one, with
-// the manager's logs and the last request and reply files.
+// the manager's logs and the last request and reply files. The settings
+// files are described in docs/soak-settings.md.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "platform/version.h"
 #include "tools/soak/run.h"
 #include "tools/soak/settings.h"
 
@@ -20,7 +23,30 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: qm-soak --settings FILE [--qm PATH] [--dir DIR] [--keep] [--seed N]\n";
+    "usage: qm-soak --settings FILE [--qm PATH] [--dir DIR] [--keep] [--seed N]\n"
+    "       qm-soak --help | --version\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "Runs a whole site of simulated base stations and terminals against the\n"
+    "manager, started headless with this process as its back-end, for a bounded\n"
+    "time, and checks that every request, reply, short message and clock answer\n"
+    "arrived once, that the manager's memory stayed flat and that it closed\n"
+    "cleanly. Prints its figures on standard output.\n"
+    "\n"
+    "  --settings FILE   the run's settings, \"key = value\" lines (required);\n"
+    "                    every key is described in docs/soak-settings.md\n"
+    "  --qm PATH         the manager program (default: the one of this build)\n"
+    "  --dir DIR         use DIR as the manager's program folder, and keep it\n"
+    "  --keep            keep the fresh program folder in /tmp, with the\n"
+    "                    manager's logs and the last request and reply files\n"
+    "  --seed N          the random seed (0 to 4294967295), in place of the\n"
+    "                    file's\n"
+    "  --help            this text\n"
+    "  --version         the version\n"
+    "\n"
+    "Exit status: 0 when every check held, 1 when one failed, 2 for bad\n"
+    "arguments or settings or a run that could not be set up.\n";
 
 }  // namespace
 
@@ -44,6 +70,10 @@ int main(int argc, char** argv) {
             options.keep = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("qm-soak %s\n", qm::kVersion);
             return 0;
         } else {
             std::fputs(kUsage, stderr);

@@ -63,6 +63,14 @@ bool ParseNumber(std::string_view text, int64_t min, int64_t max, int64_t* out) 
 
 }  // namespace
 
+std::vector<SettingKey> DescribeKeys() {
+    const Settings defaults;
+    std::vector<SettingKey> keys;
+    for (const Key& k : Keys()) keys.push_back({k.name, k.min, k.max, defaults.*k.field});
+    keys.push_back({"seed", 0, std::numeric_limits<uint32_t>::max(), defaults.seed});
+    return keys;
+}
+
 std::optional<Settings> ParseSettings(std::string_view text, std::string* error) {
     Settings s;
     size_t lineNumber = 0;

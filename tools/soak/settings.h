@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm::soak {
 
@@ -81,6 +82,19 @@ struct Settings {
 
     uint32_t seed = 1;
 };
+
+// One key of a settings file as the parser takes it: its range and the
+// default of a file that leaves it out.
+struct SettingKey {
+    std::string name;
+    int64_t min = 0;
+    int64_t max = 0;
+    int64_t defaultValue = 0;
+};
+
+// Every key a settings file may hold, seed included, in the parser's order;
+// docs/soak-settings.md describes the same keys.
+std::vector<SettingKey> DescribeKeys();
 
 // nullopt with *error ("line 3: ...") when the text is not valid settings.
 std::optional<Settings> ParseSettings(std::string_view text, std::string* error);
