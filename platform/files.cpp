@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "platform/ascii_case.h"
+#include "platform/program_folder.h"
 #include "platform/unique_fd.h"
 
 namespace qm {
@@ -52,23 +53,6 @@ bool Discard(const std::string& path) {
     unlink(path.c_str());
     errno = err;
     return false;
-}
-
-std::string ExecutablePath() {
-    std::string path(256, '\0');
-    // The link's length is not known in advance; grow until it fits, within
-    // the longest path the system allows.
-    while (path.size() <= 65536) {
-        ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
-        if (n < 0)
-            return {};
-        if (static_cast<size_t>(n) < path.size()) {
-            path.resize(static_cast<size_t>(n));
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-    return {};
 }
 
 }  // namespace
@@ -216,17 +200,7 @@ std::string FindFileIgnoringCase(const std::string& dir, const std::string& name
 }
 
 std::string ProgramDir() {
-    const char* home = std::getenv("QM_HOME");
-    if (home && *home) {
-        std::string dir = home;
-        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-        return dir;
-    }
-    std::string exe = ExecutablePath();
-    size_t slash = exe.rfind('/');
-    if (slash == std::string::npos)
-        return {};
-    return slash == 0 ? "/" : exe.substr(0, slash);
+    return CurrentProgramDir().dir;
 }
 
 size_t ReadFileAt(const std::string& path, uint64_t offset, void* buffer, size_t size) {
