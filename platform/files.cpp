@@ -144,7 +144,9 @@ bool AppendWhole(const std::string& path, const void* data, size_t size) {
     if (written && closed)
         return true;
     const int failure = written ? errno : err;
-    truncate(path.c_str(), before.st_size);
+    // Take the part written back. When even that fails the file keeps it;
+    // the caller hears of the failed append all the same.
+    [[maybe_unused]] const bool undone = truncate(path.c_str(), before.st_size) == 0;
     errno = failure;
     return false;
 }
