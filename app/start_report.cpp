@@ -107,6 +107,19 @@ std::optional<StartProblem> NoStationStarted(const SiteContext& site, const Site
                             "tried and the reason)."};
 }
 
+std::string ProgramFolderNote(const ProgramDirChoice& choice, bool txtPresent) {
+    std::string note = choice.dir + " (" + ProgramDirReasonText(choice.reason) + ")";
+    if (!txtPresent)
+        note += "; TXT is missing there";
+    return note;
+}
+
+void ReportProgramFolder(const std::string& note) {
+    LogError(("Program folder " + note).c_str(), 255, 255);
+    std::fprintf(stderr, "QM: program folder %s\n", note.c_str());
+    std::fflush(stderr);
+}
+
 void ReportStartProblem(const StartProblem& problem) {
     LogError(problem.log.c_str(), problem.hostId, 255);
     // Standard error may be a pipe the back-end has closed: the log has it.

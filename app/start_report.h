@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/site_context.h"
+#include "platform/program_folder.h"
 
 namespace qm {
 
@@ -33,6 +34,15 @@ std::vector<StartProblem> SiteProblems(const SiteContext& site, const SiteFilesF
 // Why a link given the site's stations started none of them. nullopt when
 // the site lists no station at all, which SiteProblems has said already.
 std::optional<StartProblem> NoStationStarted(const SiteContext& site, const SiteFilesFound& found);
+
+// Which program folder a start uses, why, and when TXT is missing there:
+// "/var/lib/qm (an installed qm without QM_HOME); TXT is missing there".
+std::string ProgramFolderNote(const ProgramDirChoice& choice, bool txtPresent);
+
+// Logs "Program folder <note>" (threshold 1) and writes "QM: program
+// folder <note>" to standard error, so that
+// whoever starts the manager by hand sees where it looks for the site.
+void ReportProgramFolder(const std::string& note);
 
 // Logs the problem (threshold 1) and writes its advice to standard error.
 void ReportStartProblem(const StartProblem& problem);

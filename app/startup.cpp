@@ -8,6 +8,7 @@
 #include "platform/app_log.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "platform/program_folder.h"
 #include "platform/site_folders.h"
 #include "service/service.h"
 
@@ -47,7 +48,8 @@ void EmptySwapFolder(const std::string& swapDir) {
 }  // namespace
 
 int StartUp(SiteContext& site, uint32_t mainWindow) {
-    const SiteFolders folders = CurrentSiteFolders();
+    const ProgramDirChoice programDir = CurrentProgramDir();
+    const SiteFolders folders = SiteFoldersOf(programDir.dir);
     site.programDir = folders.program;
     site.txtDir = folders.txt;
     site.swapDir = folders.swap;
@@ -71,6 +73,7 @@ int StartUp(SiteContext& site, uint32_t mainWindow) {
 
     const ConfigValues config = ReadConfig(iniPath.c_str());
     SetDebugLevel(config.debugLevel);
+    ReportProgramFolder(ProgramFolderNote(programDir, found.txtFolder));
     for (const std::string& note : config.notes) LogError(note.c_str(), 255, 255);
     // A start that serves fewer stations than listed, or none, says why:
     // otherwise every request of the terminals is lost without a word.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "platform/ascii_case.h"
+#include "platform/program_folder.h"
 #include "platform/unique_fd.h"
 
 namespace qm {
@@ -52,23 +53,6 @@ bool Discard(const std::string& path) {
     unlink(path.c_str());
     errno = err;
     return false;
-}
-
-std::string ExecutablePath() {
-    std::string path(256, '\0');
-    // The link's length is not known in advance; grow until it fits, within
-    // the longest path the system allows.
-    while (path.size() <= 65536) {
-        ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
-        if (n < 0)
-            return {};
-        if (static_cast<size_t>(n) < path.size()) {
-            path.resize(static_cast<size_t>(n));
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-    return {};
 }
 
 }  // namespace
@@ -160,7 +144,9 @@ bool AppendWhole(const std::string& path, const void* data, size_t size) {
     if (written && closed)
         return true;
     const int failure = written ? errno : err;
-    truncate(path.c_str(), before.st_size);
+    // Take the part written back. When even that fails the file keeps it;
+    // the caller hears of the failed append all the same.
+    [[maybe_unused]] const bool undone = truncate(path.c_str(), before.st_size) == 0;
     errno = failure;
     return false;
 }
@@ -216,17 +202,7 @@ std::string FindFileIgnoringCase(const std::string& dir, const std::string& name
 }
 
 std::string ProgramDir() {
-    const char* home = std::getenv("QM_HOME");
-    if (home && *home) {
-        std::string dir = home;
-        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-        return dir;
-    }
-    std::string exe = ExecutablePath();
-    size_t slash = exe.rfind('/');
-    if (slash == std::string::npos)
-        return {};
-    return slash == 0 ? "/" : exe.substr(0, slash);
+    return CurrentProgramDir().dir;
 }
 
 size_t ReadFileAt(const std::string& path, uint64_t offset, void* buffer, size_t size) {

@@ -64,9 +64,11 @@ bool ReplaceFile(const std::string& path, const void* data, size_t size);
 // name holding '/' is never looked up.
 std::string FindFileIgnoringCase(const std::string& dir, const std::string& name);
 
-// The program folder without a trailing slash: $QM_HOME when set and not
-// empty, else the folder of the running executable. "/" stays "/". Empty
-// when the executable's path cannot be read.
+// The program folder without a trailing slash (CurrentProgramDir in
+// platform/program_folder.h): $QM_HOME when set and not empty, else the
+// folder of the running executable, except for an installed one without its
+// own TXT, which takes /var/lib/qm. "/" stays "/". Empty when the
+// executable's path cannot be read.
 std::string ProgramDir();
 
 // Up to size bytes of path from offset into buffer; the bytes read, fewer

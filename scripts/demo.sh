@@ -7,12 +7,20 @@
 # With a display (DISPLAY or WAYLAND_DISPLAY) the manager shows its windows:
 # the back-end opens the window on its download panel, and the service
 # lasts a minute. Without one the manager runs headless.
+#
+# QM_BIN_DIR=DIR plays it with the programs installed in DIR (/usr/bin for the
+# package) instead of building them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/bootstrap.sh"
-echo "== building"
-"$here/scripts/build.sh" normal >/dev/null
-bin=$here/build/normal
+if [ -n "${QM_BIN_DIR:-}" ]; then
+    devsim=$QM_BIN_DIR/qm-devsim backsim=$QM_BIN_DIR/qm-backsim manager=$QM_BIN_DIR/qm
+else
+    "$here/scripts/bootstrap.sh"
+    echo "== building"
+    "$here/scripts/build.sh" normal >/dev/null
+    bin=$here/build/normal
+    devsim=$bin/tools/qm-devsim backsim=$bin/tools/qm-backsim manager=$bin/app/qm
+fi
 site=$here/build/demo-site
 rm -rf "$site"
 "$here/scripts/make_demo_site.sh" "$site"
@@ -39,7 +47,7 @@ echo "== starting the simulated base stations and terminals"
 fifo=$site/run/devsim.out
 mkfifo "$fifo"
 # Plain beacons and their echoes go round all the time; the trace shows the rest.
-"$bin/tools/qm-devsim" --home "$site" --script "$here/scripts/demo/devices.script" --trace \
+"$devsim" --home "$site" --script "$here/scripts/demo/devices.script" --trace \
     --hide-beacons > "$fifo" 2>&1 &
 pids+=($!)
 exec 3< "$fifo"
@@ -49,7 +57,7 @@ echo "devices: $first"
 pids+=($!)
 
 echo "== starting the back-end simulator, which starts the manager"
-"$bin/tools/qm-backsim" --home "$site" --qm "$bin/app/qm" \
+"$backsim" --home "$site" --qm "$manager" \
     --script "$backend_script" --trace 2>&1 | sed -u 's/^/back-end: /' &
 backend=$!
 pids+=($backend)

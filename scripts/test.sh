@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds QM and runs every test: the normal build, then the
-# AddressSanitizer/UndefinedBehaviorSanitizer build, then the threaded link
-# under ThreadSanitizer, then every fuzz target for a few seconds from its
-# seed corpus (QM_FUZZ_SECONDS each, default 8).
+# Builds QM and runs every test: the normal build, then the Debian packages
+# (built, installed and run), then the AddressSanitizer/UndefinedBehavior-
+# Sanitizer build, then the threaded link under ThreadSanitizer, then every
+# fuzz target for a few seconds from its seed corpus (QM_FUZZ_SECONDS each,
+# default 8).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/bootstrap.sh"
@@ -19,6 +20,11 @@ run_ctest() {
 echo "== normal build"
 "$here/scripts/build.sh" normal
 run_ctest "$here/build/normal"
+
+echo "== package"
+# The Debian packages built, checked by lintian, installed, and the demo and
+# a C program run from the installed files.
+"$here/scripts/package_test.sh"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 "$here/scripts/build.sh" sanitize

@@ -132,6 +132,7 @@ _Static_assert(sizeof(_DEVINFO) == 1008, "_DEVINFO is 1008 bytes");
 _Static_assert(sizeof(_DCBSELPARAM) == 249, "_DCBSELPARAM is 249 bytes");
 _Static_assert(sizeof(_UPDATESTATUS) == 209, "_UPDATESTATUS is 209 bytes");
 _Static_assert(sizeof(_TESTSTATUS) == 24, "_TESTSTATUS is 24 bytes");
+_Static_assert(sizeof(_REQUESTRECORD) == 7, "the request record is 7 bytes");
 #endif
 
 #endif /* QM_SERVICE_QMSDK_H */

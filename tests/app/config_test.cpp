@@ -105,11 +105,15 @@ TEST_F(ConfigTest, StartUpLogsTheValuesNotTakenAsWritten) {
     EXPECT_EQ(qm::Params().beaconInterval.load(), 20u);
     EXPECT_EQ(qm::Params().retryTimes.load(), 5u);
     const std::vector<std::string> lines = LogLines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[0].find("(HostID 255  DCBID 255)QM.ini DebugLevel=7 out of range 0..4: 4 used"),
+    ASSERT_EQ(lines.size(), 4u);
+    // First the folder they come from, then the notes.
+    EXPECT_NE(lines[0].find("(HostID 255  DCBID 255)Program folder " + home_ + " (QM_HOME)"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("(HostID 255  DCBID 255)QM.ini DebugLevel=7 out of range 0..4: 4 used"),
               std::string::npos);
-    EXPECT_NE(lines[1].find(")QM.ini RetryTimes=x not a number: 5 used"), std::string::npos);
-    EXPECT_NE(lines[2].find(")QM.ini BeaconInterVal=0 out of range 20..2000: 20 used"),
+    EXPECT_NE(lines[2].find(")QM.ini RetryTimes=x not a number: 5 used"), std::string::npos);
+    EXPECT_NE(lines[3].find(")QM.ini BeaconInterVal=0 out of range 20..2000: 20 used"),
               std::string::npos);
 }
 

@@ -45,8 +45,10 @@ TEST_F(StartMessages, EachSiteThatServesNobodySaysWhatIsMissingAndWhere) {
     } cases[] = {
         {"no TXT folder",
          [&] { std::filesystem::remove_all(txt); },
-         {"(HostID 255  DCBID 255)TXT Folder Missing: " + txt},
-         {"QM: the folder " + txt + " is missing. The POS back-end keeps the site files there",
+         {"(HostID 255  DCBID 255)TXT Folder Missing: " + txt,
+          "(HostID 255  DCBID 255)Program folder " + home + " (QM_HOME); TXT is missing there"},
+         {"QM: program folder " + home + " (QM_HOME); TXT is missing there\n",
+          "QM: the folder " + txt + " is missing. The POS back-end keeps the site files there",
           "start QM with QM_HOME set to the program folder that holds TXT. No base station is "
           "served.\n"}},
         {"no station file",
@@ -94,10 +96,11 @@ TEST_F(StartMessages, EachSiteThatServesNobodySaysWhatIsMissingAndWhere) {
     EXPECT_EQ(sim_->FindStation("COM3")->Counters().portOpens, 0u);
     EXPECT_EQ(sim_->FindStation("COM4")->Counters().portOpens, 0u);
 
-    // The whole site: not a word of any of it.
+    // The whole site: not a word of any of it, only where it is.
     WriteSite();
     const std::string err = RunManager();
-    EXPECT_EQ(err, "");
+    EXPECT_EQ(err, "QM: program folder " + home + " (QM_HOME)\n");
+    EXPECT_EQ(CountLogLines(")Program folder " + home + " (QM_HOME)"), 1);
     for (const char* text : {"Missing", "missing", "lists no", "No base station", "Cannot open"})
         EXPECT_EQ(CountLogLines(text), 0) << text;
 }
