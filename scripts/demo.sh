@@ -57,14 +57,24 @@ echo "devices: $first"
 pids+=($!)
 
 echo "== starting the back-end simulator, which starts the manager"
-"$backsim" --home "$site" --qm "$manager" \
-    --script "$backend_script" --trace 2>&1 | sed -u 's/^/back-end: /' &
+# The simulator's own status (the manager's, once it has run) is kept apart
+# from the pipe's, so that a manager that failed fails the demo.
+status_file=$site/run/backsim.status
+{
+    "$backsim" --home "$site" --qm "$manager" --script "$backend_script" --trace 2>&1
+    echo $? > "$status_file"
+} | sed -u 's/^/back-end: /' &
 backend=$!
 pids+=($backend)
 wait "$backend" || true
+status=$(cat "$status_file" 2>/dev/null || echo 1)
 
 echo "== the manager has closed"
 echo "== application log (QMLog.txt)"
 cat QMLog.txt 2>/dev/null || echo "(empty)"
 echo "== packet trace (QMPktLog.txt): $(wc -l < QMPktLog.txt 2>/dev/null || echo 0) lines, the last few:"
 tail -n 8 QMPktLog.txt 2>/dev/null || true
+if [ "$status" -ne 0 ]; then
+    echo "== the back-end simulator or the manager failed: status $status"
+    exit "$status"
+fi
