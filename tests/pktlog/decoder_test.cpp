@@ -19,6 +19,18 @@ uint32_t FixedTick() {
     return 1000;
 }
 
+LocalTimeMs FixedWallClock() {
+    LocalTimeMs t;
+    t.local.tm_year = 2026 - 1900;
+    t.local.tm_mon = 11;
+    t.local.tm_mday = 7;
+    t.local.tm_hour = 22;
+    t.local.tm_min = 4;
+    t.local.tm_sec = 3;
+    t.ms = 9;
+    return t;
+}
+
 std::string Decode(std::string_view log, size_t chunk) {
     pktlog::LogDecoder decoder;
     std::string out;
@@ -56,7 +68,7 @@ TEST(PacketLogDecoder, EveryEntryKindTheLinkWritesReadsBack) {
         {kSent, Bytes(BuildControlFrame(5, 2)),
          "sent     DCB 005  control   0x02 checksum error, send again"},
         {0, Bytes(BuildDataFrame(3, 0x41, 2, 1, gbk)),
-         "received DCB 003  data      0x41 request, fragment 1/2, \"a\\\"b\\x01\xC4\x5C\", "
+         "received DCB 003  data      0x41 request, fragment 1/2, \"a\\\"b\\x01\xE8\x85\xAC\", "
          "checksum ok"},
         {0,
          {0x00, 0x03, 0xFC, 0x1C, 0xE3, 0x05, 0x01, 0x01, 0x61, 0x62, 0x63, 0x28, 0xFF},
@@ -89,18 +101,86 @@ TEST(PacketLogDecoder, EveryEntryKindTheLinkWritesReadsBack) {
     const uint32_t oldLevel = DebugLevel();
     SetDebugLevel(kLogPackets);
     SetPacketLogTickSourceForTest(&FixedTick);
+    SetPacketLogWallClockForTest(&FixedWallClock);
+    const PacketStation station{2, "COM12"};
     std::string expected;
     for (const Entry& e : entries) {
         if (e.tag == kSent)
-            LogPacket(PacketKind::kSent, e.bytes.data(), e.bytes.size());
+            LogPacket(station, PacketKind::kSent, e.bytes.data(), e.bytes.size());
         else
-            LogPacket(static_cast<AssemblerEvent>(e.tag), e.bytes.data(), e.bytes.size());
-        expected += std::string("0000 ") + e.expected + "\n";
+            LogPacket(station, static_cast<AssemblerEvent>(e.tag), e.bytes.data(), e.bytes.size());
+        expected += std::string("0000 2026-12-07 22:04:03.009 2:COM12    ") + e.expected + "\n";
     }
     SetPacketLogTickSourceForTest(nullptr);
+    SetPacketLogWallClockForTest(nullptr);
     ResetPacketLogReferenceForTest();
     SetDebugLevel(oldLevel);
     EXPECT_EQ(Decode(ReadFile("QMPktLog.txt"), 1 << 16), expected);
+}
+
+// "<ms> <tag> <hex of bytes>" and what follows them in the log.
+std::string LogLine(const char* head, const std::vector<uint8_t>& bytes, const char* tail) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string line = head;
+    for (const uint8_t b : bytes) {
+        line += kHex[b >> 4];
+        line += kHex[b & 0x0F];
+        line += ' ';
+    }
+    return line + tail;
+}
+
+std::vector<uint8_t> DataFrame(const std::vector<uint8_t>& payload) {
+    return Bytes(BuildDataFrame(3, 0x41, 1, 1, payload));
+}
+
+// The station and time columns, old logs without them, and frame text from
+// GBK to UTF-8 with what is no GBK character in hex.
+TEST(PacketLogDecoder, ColumnsAndText) {
+    const std::vector<uint8_t> beacon = {0x00, 0x05, 0xFA, 0xFF};
+    const char* kFrame = "received DCB 003  data      0x41 request, fragment 1/1, ";
+    const struct {
+        std::string line;
+        std::string expected;
+    } cases[] = {
+        {LogLine("0012 [S] ", beacon, "| 1 COM3 2026-12-07 22:54:33.123"),
+         "0012 2026-12-07 22:54:33.123 1:COM3     sent     DCB 005  beacon    poll"},
+        {LogLine("0012 [S] ", beacon, "| 255 COM123 2026-12-07 22:54:33.123  "),
+         "0012 2026-12-07 22:54:33.123 255:COM123 sent     DCB 005  beacon    poll"},
+        {LogLine("0012 [S] ", beacon, "| 1 \xB4\xAE 2026-12-07 22:54:33.123"),
+         "0012 2026-12-07 22:54:33.123 1:\\xB4\\xAE sent     DCB 005  beacon    poll"},
+        {LogLine("0012 [S] ", beacon, ""),
+         "0012 -          -            -          sent     DCB 005  beacon    poll"},
+        {LogLine("0001 [R] ", DataFrame({0xD6, 0xD0, 0xCE, 0xC4, 'A'}), ""),
+         std::string("0001 -          -            -          ") + kFrame +
+             "\"\xE4\xB8\xAD\xE6\x96\x87"
+             "A\", checksum ok"},
+        {LogLine("0001 [R] ", DataFrame({'x', 0xA2, 0x40, 0x80, 0xC4}), ""),
+         std::string("0001 -          -            -          ") + kFrame +
+             "\"x\\xA2@\\x80\\xC4\", checksum ok"},
+    };
+    for (const auto& c : cases) {
+        bool malformed = true;
+        EXPECT_EQ(pktlog::DecodeLine(c.line, 9, &malformed), c.expected) << c.line;
+        EXPECT_FALSE(malformed) << c.line;
+    }
+}
+
+TEST(PacketLogDecoder, UnreadableStationOrTimeIsMalformed) {
+    const char* const trailers[] = {
+        "| x COM3 2026-12-07 22:54:33.123",    "| 256 COM3 2026-12-07 22:54:33.123",
+        "| 1 COM3456 2026-12-07 22:54:33.123", "| 1 COM3 2026-12-07 22:54:33",
+        "| 1 COM3 2026-12-07T22:54:33.123",    "|1 COM3 2026-12-07 22:54:33.123",
+        "| 1  2026-12-07 22:54:33.123",
+    };
+    for (const char* trailer : trailers) {
+        const std::string line = LogLine("0012 [S] ", {0x00, 0x05, 0xFA, 0xFF}, trailer);
+        bool malformed = false;
+        EXPECT_EQ(pktlog::DecodeLine(line, 4, &malformed).substr(0, 47),
+                  "line 4: malformed, station and time unreadable:")
+            << trailer;
+        EXPECT_TRUE(malformed) << trailer;
+    }
 }
 
 // Fed a byte at a time, so that every line end falls on a chunk boundary.
@@ -111,15 +191,23 @@ TEST(PacketLogDecoder, ReportsMalformedLinesAndGoesOn) {
         "0001 [E7] 00 FF \r\n"
         "garbage\n" +
         std::string(5000, 'A') + "\n0002 [R] 00 05 FA FF ";
-    EXPECT_EQ(Decode(log, 1),
-              "12345 sent     DCB 005  beacon    poll\n"
-              "line 2: malformed, byte 3 is not two hex digits: \"0015 [S] 00 05 F\"\n"
-              "line 3: malformed, unknown tag: \"0001 [E7] 00 FF \"\n"
-              "line 4: malformed, no time in milliseconds: \"garbage\"\n"
-              "line 5: malformed, 5000 characters, too long: \"" +
-                  std::string(60, 'A') +
-                  "\"...\n"
-                  "0002 received DCB 005  beacon    answer\n");
+    const std::string reports =
+        "line 2: malformed, byte 3 is not two hex digits: \"0015 [S] 00 05 F\"\n"
+        "line 3: malformed, unknown tag: \"0001 [E7] 00 FF \"\n"
+        "line 4: malformed, no time in milliseconds: \"garbage\"\n"
+        "line 5: malformed, 5000 characters, too long: \"" +
+        std::string(60, 'A') + "\"...\n";
+    pktlog::LogDecoder decoder;
+    std::string out;
+    std::string malformed;
+    for (const char c : log) decoder.Feed({&c, 1}, out, &malformed);
+    decoder.Finish(out, &malformed);
+    EXPECT_EQ(out,
+              "12345 -          -            -          sent     DCB 005  beacon    poll\n" +
+                  reports +
+                  "0002 -          -            -          received DCB 005  beacon    answer\n");
+    EXPECT_EQ(malformed, reports);
+    EXPECT_EQ(decoder.MalformedLines(), 4u);
 }
 
 }  // namespace

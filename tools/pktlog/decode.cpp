@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "link/frame_codec.h"
+#include "platform/gbk.h"
+#include "platform/serial_port.h"
 
 namespace qm::pktlog {
 namespace {
@@ -23,8 +25,17 @@ constexpr int kLastError = static_cast<int>(AssemblerEvent::kStartMarkerInside);
 constexpr size_t kMaxTimeDigits = 10;
 constexpr size_t kExcerpt = 60;  // characters of a malformed line quoted back
 
+// The widths of the wall-clock and station columns, so that the timeline's
+// columns line up whether a line names them or (a log of an earlier
+// version) does not.
+constexpr size_t kWallClockWidth = 23;                  // "2026-12-07 22:54:33.123"
+constexpr size_t kStationWidth = 3 + 1 + kPortNameMax;  // "255:COM123"
+
 struct Entry {
     std::string_view time;
+    std::string_view wallClock;  // empty when the line has none
+    std::string_view hostId;
+    std::string_view port;
     int tag = kReceived;
     std::array<uint8_t, kMaxFrame> bytes{};
     size_t length = 0;
@@ -53,21 +64,42 @@ bool IsGbkTrail(uint8_t b) {
     return b >= 0x40 && b <= 0xFE && b != 0x7F;
 }
 
-// Text as it would show on a terminal: printable ASCII as it is, a GBK lead
-// byte with its trail byte passed through whole (a trail byte may be 0x5C,
-// which must not be taken for a backslash), control characters, quotes and
-// backslashes escaped. Any other byte above 0x7F is passed through.
+// Appends the GBK character lead, trail in UTF-8; false when GBK has no
+// such character. One converter per thread: a converter keeps state.
+bool AppendGbkCharacter(uint8_t lead, uint8_t trail, std::string& out) {
+    thread_local TextConverter converter("UTF-8", "GBK");
+    if (!converter.Valid())
+        return false;
+    const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+    const char* from = in;
+    size_t fromLeft = sizeof in;
+    char utf8[8];
+    char* to = utf8;
+    size_t toLeft = sizeof utf8;
+    if (!converter.Convert(&from, &fromLeft, &to, &toLeft)) {
+        converter.Reset();
+        return false;
+    }
+    out.append(utf8, sizeof utf8 - toLeft);
+    return true;
+}
+
+// Text as it would show on a terminal, in UTF-8: printable ASCII as it is, a
+// GBK character converted whole (its trail byte may be 0x5C, which must not
+// be taken for a backslash), quotes and backslashes escaped. Control
+// characters and every byte above 0x7F that is no GBK character are shown
+// in hex, "\\xC4", so that no byte of the frame is lost or hidden.
 std::string Quoted(std::span<const uint8_t> text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size(); ++i) {
         const uint8_t b = text[i];
-        if (b >= 0x81 && b <= 0xFE && i + 1 < text.size() && IsGbkTrail(text[i + 1])) {
-            out += static_cast<char>(b);
-            out += static_cast<char>(text[++i]);
+        if (b >= 0x81 && b <= 0xFE && i + 1 < text.size() && IsGbkTrail(text[i + 1]) &&
+            AppendGbkCharacter(b, text[i + 1], out)) {
+            ++i;
         } else if (b == '"' || b == '\\') {
             out += '\\';
             out += static_cast<char>(b);
-        } else if (b < 0x20 || b == 0x7F) {
+        } else if (b < 0x20 || b >= 0x7F) {
             out += Format("\\x%02X", b);
         } else {
             out += static_cast<char>(b);
@@ -100,7 +132,47 @@ std::string Malformed(size_t lineNumber, const std::string& why, std::string_vie
     return out;
 }
 
-// Reads "<digits> <tag> XX XX ..." into `entry`; the reason on failure.
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// "YYYY-MM-DD HH:MM:SS.mmm": digits and separators in their places.
+bool IsWallClock(std::string_view t) {
+    static constexpr std::string_view kShape = "0000-00-00 00:00:00.000";
+    if (t.size() != kShape.size())
+        return false;
+    for (size_t i = 0; i < t.size(); ++i) {
+        const bool digit = t[i] >= '0' && t[i] <= '9';
+        if (kShape[i] == '0' ? !digit : t[i] != kShape[i])
+            return false;
+    }
+    return true;
+}
+
+// Reads "| <host> <port> <date> <time>", what the link writes after the
+// bytes; blanks after it (an editor's) are forgiven.
+bool ParseStationAndTime(std::string_view trailer, Entry& entry) {
+    if (!trailer.starts_with("| "))
+        return false;
+    trailer.remove_prefix(2);
+    const size_t hostEnd = trailer.find(' ');
+    entry.hostId = trailer.substr(0, hostEnd);
+    if (hostEnd == std::string_view::npos || !AllDigits(entry.hostId) || entry.hostId.size() > 3 ||
+        std::stoi(std::string(entry.hostId)) > 255)
+        return false;
+    trailer.remove_prefix(hostEnd + 1);
+    const size_t portEnd = trailer.find(' ');
+    entry.port = trailer.substr(0, portEnd);
+    if (portEnd == std::string_view::npos || entry.port.empty() || entry.port.size() > kPortNameMax)
+        return false;
+    trailer.remove_prefix(portEnd + 1);
+    const size_t end = trailer.find_last_not_of(' ');
+    entry.wallClock = trailer.substr(0, end == std::string_view::npos ? 0 : end + 1);
+    return IsWallClock(entry.wallClock);
+}
+
+// Reads "<digits> <tag> XX XX ...[| <station and time>]" into `entry`; the
+// reason on failure.
 std::optional<std::string> Parse(std::string_view line, Entry& entry) {
     const size_t digits = line.find_first_not_of("0123456789");
     if (digits == 0 || digits == std::string_view::npos || digits > kMaxTimeDigits ||
@@ -121,6 +193,14 @@ std::optional<std::string> Parse(std::string_view line, Entry& entry) {
         return "unknown tag";
     }
     line.remove_prefix(4);
+
+    // The hex bytes hold no '|': the first one begins the station and time,
+    // which a log of an earlier version does not have.
+    if (const size_t bar = line.find('|'); bar != std::string_view::npos) {
+        if (!ParseStationAndTime(line.substr(bar), entry))
+            return "station and time unreadable";
+        line = line.substr(0, bar);
+    }
 
     // Bytes as the link writes them, "XX " each; a missing last blank (a
     // line trimmed by an editor) is forgiven.
@@ -278,13 +358,35 @@ const char* ErrorMeaning(int tag) {
     return "";
 }
 
+// The wall-clock and station columns, "-" for a line without them.
+std::string WallClockAndStation(const Entry& entry) {
+    // Without them, a "-" for the date and one for the time, so that the
+    // columns split at blanks the same way on every line.
+    std::string out = entry.wallClock.empty() ? "-          -" : std::string(entry.wallClock);
+    out.resize(kWallClockWidth, ' ');
+    out += ' ';
+    std::string station = "-";
+    if (!entry.hostId.empty()) {
+        // The port name as written, its odd bytes in hex.
+        station = std::string(entry.hostId) + ":";
+        for (const char c : entry.port)
+            station += (c > 0x20 && c < 0x7F) ? std::string(1, c)
+                                              : Format("\\x%02X", static_cast<uint8_t>(c));
+    }
+    station.resize(std::max(station.size(), kStationWidth), ' ');
+    return out + station;
+}
+
 }  // namespace
 
-std::string DecodeLine(std::string_view line, size_t lineNumber) {
+std::string DecodeLine(std::string_view line, size_t lineNumber, bool* malformed) {
     if (line.ends_with('\r'))
         line.remove_suffix(1);
     Entry entry;
-    if (const auto why = Parse(line, entry))
+    const auto why = Parse(line, entry);
+    if (malformed)
+        *malformed = why.has_value();
+    if (why)
         return Malformed(lineNumber, *why, line);
 
     const auto f = entry.view();
@@ -292,6 +394,8 @@ std::string DecodeLine(std::string_view line, size_t lineNumber) {
     // A rejected frame names its terminal only when its address holds.
     const bool showId = error ? AddressSound(f) : f.size() >= 2;
     std::string out(entry.time);
+    out += ' ';
+    out += WallClockAndStation(entry);
     out += entry.tag == kSent ? " sent     " : " received ";
     out += showId ? Format("DCB %03u  ", f[1]) : std::string("DCB ---  ");
     if (!error)
@@ -300,7 +404,7 @@ std::string DecodeLine(std::string_view line, size_t lineNumber) {
            Format(", %u bytes: ", static_cast<unsigned>(f.size())) + Hex(f);
 }
 
-void LogDecoder::Feed(std::string_view chunk, std::string& out) {
+void LogDecoder::Feed(std::string_view chunk, std::string& out, std::string* malformed) {
     while (!chunk.empty()) {
         const size_t end = chunk.find('\n');
         const std::string_view piece = chunk.substr(0, end);
@@ -309,23 +413,30 @@ void LogDecoder::Feed(std::string_view chunk, std::string& out) {
             line_.append(piece.substr(0, kMaxLogLine - line_.size()));
         if (end == std::string_view::npos)
             return;
-        EndLine(out);
+        EndLine(out, malformed);
         chunk.remove_prefix(end + 1);
     }
 }
 
-void LogDecoder::Finish(std::string& out) {
+void LogDecoder::Finish(std::string& out, std::string* malformed) {
     if (lineLength_ > 0)
-        EndLine(out);
+        EndLine(out, malformed);
 }
 
-void LogDecoder::EndLine(std::string& out) {
+void LogDecoder::EndLine(std::string& out, std::string* malformed) {
     ++lineNumber_;
-    if (lineLength_ > kMaxLogLine)
-        out += Malformed(lineNumber_, std::to_string(lineLength_) + " characters, too long", line_);
-    else
-        out += DecodeLine(line_, lineNumber_);
+    bool bad = true;
+    const std::string decoded =
+        lineLength_ > kMaxLogLine
+            ? Malformed(lineNumber_, std::to_string(lineLength_) + " characters, too long", line_)
+            : DecodeLine(line_, lineNumber_, &bad);
+    out += decoded;
     out += '\n';
+    if (bad) {
+        ++malformedLines_;
+        if (malformed)
+            *malformed += decoded + '\n';
+    }
     line_.clear();
     lineLength_ = 0;
 }
