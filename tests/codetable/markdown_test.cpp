@@ -38,7 +38,9 @@ TEST(CodeTableMarkdown, BlockBetweenTheMarkers) {
     } cases[] = {
         {"a\n<!-- codes begin -->\nX\nY\n<!-- codes end -->\nb\n", "X\nY\n"},
         {"<!-- codes begin -->\n<!-- codes end -->\n", ""},
-        {"say `<!-- codes begin -->`\n<!-- codes begin -->\nX\n<!-- codes end -->\n", "X\n"},
+        {"say <!-- codes begin -->\n<!-- codes begin -->\nX\n<!-- codes end -->\n", "X\n"},
+        {"<!-- codes begin -->\nX\nsay <!-- codes end -->\n<!-- codes end -->\n",
+         "X\nsay <!-- codes end -->\n"},
         {"<!-- codes end -->\n<!-- codes begin -->\nX\n", std::nullopt},
         {"<!-- codes begin -->\nX\n", std::nullopt},
         {"no markers\n", std::nullopt},
