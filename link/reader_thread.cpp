@@ -23,14 +23,14 @@ void HandOver(StationLink& station, std::span<const uint8_t> bytes) {
         LogError("Frame queue full, oldest frame dropped", station.hostId, 255);
     }
     station.handOff.push_back(frame);
-    LogPacket(PacketStationOf(station), PacketKind::kReceived, bytes.data(), bytes.size());
+    LogPacket(PacketKind::kReceived, bytes.data(), bytes.size());
     station.frameReady.Set();
 }
 
 // Judges one frame from the assembler; the caller holds the receive lock.
 void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
     if (out.event != AssemblerEvent::kFrame) {
-        LogPacket(PacketStationOf(station), out.event, out.bytes.data(), out.bytes.size());
+        LogPacket(out.event, out.bytes.data(), out.bytes.size());
         return;
     }
     const std::span<const uint8_t> f = out.bytes;
@@ -48,7 +48,7 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
             HandOver(station, f);
             return;
         }
-        LogPacket(PacketStationOf(station), PacketKind::kReceived, f.data(), f.size());
+        LogPacket(PacketKind::kReceived, f.data(), f.size());
         return;
     }
     const uint8_t command = f[3];
@@ -62,7 +62,7 @@ void Settle(Link& link, StationLink& station, const AssemblerOutput& out) {
             if (command == kCmdAck)
                 station.terminals[t]->ack.Set();
         }
-        LogPacket(PacketStationOf(station), PacketKind::kReceived, f.data(), f.size());
+        LogPacket(PacketKind::kReceived, f.data(), f.size());
         return;
     }
     HandOver(station, f);

@@ -8,7 +8,6 @@
 #include <span>
 
 #include "link/link_state.h"
-#include "link/packet_log.h"
 
 namespace qm {
 
@@ -26,10 +25,5 @@ void TakeReceivedBytes(Link& link, StationLink& station, std::span<const uint8_t
 // Called by the station's frame handler thread alone, which owns the
 // reassembly state.
 void HandleReceivedFrame(Link& link, StationLink& station, const Frame& frame);
-
-// The station as its packet-log lines name it.
-inline PacketStation PacketStationOf(const StationLink& station) {
-    return {station.hostId, {station.portName.data(), station.portName.size()}};
-}
 
 }  // namespace qm

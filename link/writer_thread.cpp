@@ -63,7 +63,7 @@ void WriterThread(Link& link, StationLink& station, std::latch& ready) {
             // gives up only when the link stops or the port fails.
             station.port->Write(frame.bytes.data(), frame.length, link.stop);
         }
-        LogPacket(PacketStationOf(station), PacketKind::kSent, frame.bytes.data(), frame.length);
+        LogPacket(PacketKind::kSent, frame.bytes.data(), frame.length);
     }
 }
 

@@ -45,13 +45,4 @@ std::tm LocalTimeNow() {
     return local;
 }
 
-LocalTimeMs LocalTimeNowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    LocalTimeMs out;
-    localtime_r(&now.tv_sec, &out.local);
-    out.ms = static_cast<uint32_t>(now.tv_nsec / 1000000);
-    return out;
-}
-
 }  // namespace qm

@@ -41,11 +41,4 @@ class Deadline {
 // The wall-clock time now in the local time zone.
 std::tm LocalTimeNow();
 
-// The same to the millisecond, for traces whose lines are close together.
-struct LocalTimeMs {
-    std::tm local{};
-    uint32_t ms = 0;  // 0..999
-};
-LocalTimeMs LocalTimeNowMs();
-
 }  // namespace qm

@@ -140,9 +140,9 @@ TEST_F(Receive, MalformedInputIsLoggedAndTheLinkGoesOn) {
         3000))
         << ReadFile("QMPktLog.txt");
     const std::string log = ReadFile("QMPktLog.txt");
-    EXPECT_NE(log.find("[E3] 00 05 FF | 1 COM3 "), std::string::npos);
-    EXPECT_NE(log.find("[E6] 00 05 FA | 1 COM3 "), std::string::npos);
-    EXPECT_NE(log.find("[R] 00 05 FA FF | 1 COM3 "), std::string::npos);
+    EXPECT_NE(log.find("[E3] 00 05 FF \r\n"), std::string::npos);
+    EXPECT_NE(log.find("[E6] 00 05 FA \r\n"), std::string::npos);
+    EXPECT_NE(log.find("[R] 00 05 FA FF \r\n"), std::string::npos);
 
     Term("COM3", 5).SetSilent(false);
     Term("COM3", 5).QueueRequest(0x0D, Text("0001"));

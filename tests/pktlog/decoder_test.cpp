@@ -19,18 +19,6 @@ uint32_t FixedTick() {
     return 1000;
 }
 
-LocalTimeMs FixedWallClock() {
-    LocalTimeMs t;
-    t.local.tm_year = 2026 - 1900;
-    t.local.tm_mon = 11;
-    t.local.tm_mday = 7;
-    t.local.tm_hour = 22;
-    t.local.tm_min = 4;
-    t.local.tm_sec = 3;
-    t.ms = 9;
-    return t;
-}
-
 std::string Decode(std::string_view log, size_t chunk) {
     pktlog::LogDecoder decoder;
     std::string out;
@@ -101,25 +89,22 @@ TEST(PacketLogDecoder, EveryEntryKindTheLinkWritesReadsBack) {
     const uint32_t oldLevel = DebugLevel();
     SetDebugLevel(kLogPackets);
     SetPacketLogTickSourceForTest(&FixedTick);
-    SetPacketLogWallClockForTest(&FixedWallClock);
-    const PacketStation station{2, "COM12"};
     std::string expected;
     for (const Entry& e : entries) {
         if (e.tag == kSent)
-            LogPacket(station, PacketKind::kSent, e.bytes.data(), e.bytes.size());
+            LogPacket(PacketKind::kSent, e.bytes.data(), e.bytes.size());
         else
-            LogPacket(station, static_cast<AssemblerEvent>(e.tag), e.bytes.data(), e.bytes.size());
-        expected += std::string("0000 2026-12-07 22:04:03.009 2:COM12    ") + e.expected + "\n";
+            LogPacket(static_cast<AssemblerEvent>(e.tag), e.bytes.data(), e.bytes.size());
+        expected += std::string("0000 -          -            -          ") + e.expected + "\n";
     }
     SetPacketLogTickSourceForTest(nullptr);
-    SetPacketLogWallClockForTest(nullptr);
     ResetPacketLogReferenceForTest();
     SetDebugLevel(oldLevel);
     EXPECT_EQ(Decode(ReadFile("QMPktLog.txt"), 1 << 16), expected);
 }
 
-// "<ms> <tag> <hex of bytes>" and what follows them in the log.
-std::string LogLine(const char* head, const std::vector<uint8_t>& bytes, const char* tail) {
+// "<ms> <tag> <hex of bytes>", as the link writes a line.
+std::string LogLine(const char* head, const std::vector<uint8_t>& bytes) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string line = head;
     for (const uint8_t b : bytes) {
@@ -127,59 +112,32 @@ std::string LogLine(const char* head, const std::vector<uint8_t>& bytes, const c
         line += kHex[b & 0x0F];
         line += ' ';
     }
-    return line + tail;
+    return line;
 }
 
 std::vector<uint8_t> DataFrame(const std::vector<uint8_t>& payload) {
     return Bytes(BuildDataFrame(3, 0x41, 1, 1, payload));
 }
 
-// The station and time columns, old logs without them, and frame text from
-// GBK to UTF-8 with what is no GBK character in hex.
-TEST(PacketLogDecoder, ColumnsAndText) {
-    const std::vector<uint8_t> beacon = {0x00, 0x05, 0xFA, 0xFF};
-    const char* kFrame = "received DCB 003  data      0x41 request, fragment 1/1, ";
+// Frame text from GBK to UTF-8, with what is no GBK character in hex.
+TEST(PacketLogDecoder, TextAsUtf8) {
+    const std::string kFrame =
+        "0001 -          -            -          received DCB 003  data      0x41 request, "
+        "fragment 1/1, ";
     const struct {
-        std::string line;
+        std::vector<uint8_t> payload;
         std::string expected;
     } cases[] = {
-        {LogLine("0012 [S] ", beacon, "| 1 COM3 2026-12-07 22:54:33.123"),
-         "0012 2026-12-07 22:54:33.123 1:COM3     sent     DCB 005  beacon    poll"},
-        {LogLine("0012 [S] ", beacon, "| 255 COM123 2026-12-07 22:54:33.123  "),
-         "0012 2026-12-07 22:54:33.123 255:COM123 sent     DCB 005  beacon    poll"},
-        {LogLine("0012 [S] ", beacon, "| 1 \xB4\xAE 2026-12-07 22:54:33.123"),
-         "0012 2026-12-07 22:54:33.123 1:\\xB4\\xAE sent     DCB 005  beacon    poll"},
-        {LogLine("0012 [S] ", beacon, ""),
-         "0012 -          -            -          sent     DCB 005  beacon    poll"},
-        {LogLine("0001 [R] ", DataFrame({0xD6, 0xD0, 0xCE, 0xC4, 'A'}), ""),
-         std::string("0001 -          -            -          ") + kFrame +
-             "\"\xE4\xB8\xAD\xE6\x96\x87"
-             "A\", checksum ok"},
-        {LogLine("0001 [R] ", DataFrame({'x', 0xA2, 0x40, 0x80, 0xC4}), ""),
-         std::string("0001 -          -            -          ") + kFrame +
-             "\"x\\xA2@\\x80\\xC4\", checksum ok"},
+        {{0xD6, 0xD0, 0xCE, 0xC4, 'A'},
+         "\"\xE4\xB8\xAD\xE6\x96\x87"
+         "A\", checksum ok"},
+        {{'x', 0xA2, 0x40, 0x80, 0xC4}, "\"x\\xA2@\\x80\\xC4\", checksum ok"},
     };
     for (const auto& c : cases) {
         bool malformed = true;
-        EXPECT_EQ(pktlog::DecodeLine(c.line, 9, &malformed), c.expected) << c.line;
-        EXPECT_FALSE(malformed) << c.line;
-    }
-}
-
-TEST(PacketLogDecoder, UnreadableStationOrTimeIsMalformed) {
-    const char* const trailers[] = {
-        "| x COM3 2026-12-07 22:54:33.123",    "| 256 COM3 2026-12-07 22:54:33.123",
-        "| 1 COM3456 2026-12-07 22:54:33.123", "| 1 COM3 2026-12-07 22:54:33",
-        "| 1 COM3 2026-12-07T22:54:33.123",    "|1 COM3 2026-12-07 22:54:33.123",
-        "| 1  2026-12-07 22:54:33.123",
-    };
-    for (const char* trailer : trailers) {
-        const std::string line = LogLine("0012 [S] ", {0x00, 0x05, 0xFA, 0xFF}, trailer);
-        bool malformed = false;
-        EXPECT_EQ(pktlog::DecodeLine(line, 4, &malformed).substr(0, 47),
-                  "line 4: malformed, station and time unreadable:")
-            << trailer;
-        EXPECT_TRUE(malformed) << trailer;
+        EXPECT_EQ(pktlog::DecodeLine(LogLine("0001 [R] ", DataFrame(c.payload)), 9, &malformed),
+                  kFrame + c.expected);
+        EXPECT_FALSE(malformed);
     }
 }
 

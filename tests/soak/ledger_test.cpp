@@ -93,11 +93,10 @@ TEST(SoakLedger, PacketLogEntriesAreCountedByKind) {
     const std::string path =
         (std::filesystem::temp_directory_path() / ("soak-pkt-" + std::to_string(getpid())))
             .string();
-    std::ofstream(path, std::ios::binary)
-        << "0012 [S] 00 05 FA FF | 1 COM3 2026-12-07 22:54:33.123\r\n"
-           "0003 [R] 00 05 FA 05 FA FF | 2 COM12 2026-12-07 22:54:33.126\r\n"
-           "0003 [S] 00 05 FA 03 FC FF | 2 COM12 2026-12-07 22:54:33.129\r\n"
-           "garbage\r\n";
+    std::ofstream(path, std::ios::binary) << "0012 [S] 00 05 FA FF \r\n"
+                                             "0003 [R] 00 05 FA 05 FA FF \r\n"
+                                             "0003 [S] 00 05 FA 03 FC FF \r\n"
+                                             "garbage\r\n";
     const PacketLogFigures f = DecodePacketLog(path);
     std::filesystem::remove(path);
     EXPECT_EQ(f.lines, 4u);
