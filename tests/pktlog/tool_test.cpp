@@ -2,8 +2,15 @@
 // of the log was an entry, and its command line follows the usual habits.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/files.h"
 
 #include "platform/version.h"
 #include "tests/common/test_support.h"
@@ -18,11 +25,10 @@ struct ToolRun {
     std::string errors;
 };
 
-ToolRun RunPktlog(const std::vector<std::string>& args) {
+ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
     ChildProcess child;
     ToolRun run;
-    if (!child.Start(QM_BINARY_DIR "/tools/qm-pktlog", args, "",
-                     ChildProcess::Capture::kOutputAndErrors))
+    if (!child.Start(program, args, "", ChildProcess::Capture::kOutputAndErrors))
         return run;
     for (std::string line; child.ReadLine(&line, 10000);) run.output += line + "\n";
     run.status = child.WaitExit(10000);
@@ -30,9 +36,15 @@ ToolRun RunPktlog(const std::vector<std::string>& args) {
     return run;
 }
 
+constexpr char kPktlog[] = QM_BINARY_DIR "/tools/qm-pktlog";
+
+ToolRun RunPktlog(const std::vector<std::string>& args) {
+    return RunProgram(kPktlog, args);
+}
+
 TEST(PacketLogTool, ExitStatusAndMessages) {
     TempDir dir;
-    const std::string good = "0012 [S] 00 05 FA FF | 1 COM3 2026-12-07 22:54:33.123\r\n";
+    const std::string good = "0012 [S] 00 05 FA FF \r\n";
     ASSERT_TRUE(WriteFile(dir / "good.txt", good + good));
     ASSERT_TRUE(WriteFile(dir / "bad.txt", good + "garbage\r\n" + good + "0001 [E7] 00\r\n"));
     const struct {
@@ -41,7 +53,7 @@ TEST(PacketLogTool, ExitStatusAndMessages) {
         const char* output;  // a line it holds, "" for nothing at all
         const char* errors;  // a line standard error holds, "" for nothing at all
     } cases[] = {
-        {{dir / "good.txt"}, 0, "1:COM3     sent     DCB 005  beacon    poll", ""},
+        {{dir / "good.txt"}, 0, "-          sent     DCB 005  beacon    poll", ""},
         {{"--", dir / "bad.txt"},
          1,
          "line 4: malformed, unknown tag",
@@ -53,6 +65,9 @@ TEST(PacketLogTool, ExitStatusAndMessages) {
         {{"--bogus"}, 2, "", "qm-pktlog: unknown option --bogus\nusage: qm-pktlog"},
         {{dir / "good.txt", dir / "bad.txt"}, 2, "", "more than one file"},
         {{dir / "missing.txt"}, 2, "", "cannot open"},
+        {{"--site", dir.path(), dir / "good.txt"}, 2, "", "no TXT folder in"},
+        {{"--end", "2026-12-07 25:00:00", dir / "good.txt"}, 2, "", "not a time"},
+        {{"--end"}, 2, "", "missing value of --end"},
     };
     for (const auto& c : cases) {
         const ToolRun run = RunPktlog(c.args);
@@ -66,6 +81,72 @@ TEST(PacketLogTool, ExitStatusAndMessages) {
             EXPECT_EQ(run.errors, "") << what;
         else
             EXPECT_NE(run.errors.find(c.errors), std::string::npos) << what << "\n" << run.errors;
+    }
+}
+
+// Local time as UTC for the tool started, whatever the machine's zone.
+class PacketLogToolColumns : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const char* tz = std::getenv("TZ"))
+            oldTz_ = tz;
+        setenv("TZ", "UTC0", 1);
+    }
+    void TearDown() override {
+        if (oldTz_)
+            setenv("TZ", oldTz_->c_str(), 1);
+        else
+            unsetenv("TZ");
+    }
+    std::optional<std::string> oldTz_;
+};
+
+// The columns as the tool fills them: the station from the site beside the
+// log or named by --site, the time from the file's modification time or
+// --end; standard input has neither unless they are given.
+TEST_F(PacketLogToolColumns, SiteAndTimeFromTheFileOrTheOptions) {
+    TempDir site;
+    ASSERT_TRUE(CreateFolder(site / "TXT"));
+    ASSERT_TRUE(WriteFile(site / "TXT/基站.TXT", "1 COM3\r\n"));
+    ASSERT_TRUE(WriteFile(site / "TXT/点菜机.TXT", "5 1\r\n"));
+    const std::string log = site / "QMPktLog.txt";
+    ASSERT_TRUE(WriteFile(log, "0012 [S] 00 05 FA FF \r\n0250 [R] 00 05 FA FF \r\n"));
+    // 2026-12-07 22:54:33.500 UTC, as the manager's last append left it.
+    const timespec times[2] = {{1796684073, 500000000}, {1796684073, 500000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, log.c_str(), times, 0), 0);
+    TempDir elsewhere;
+    const std::string copy = elsewhere / "QMPktLog.txt";
+    ASSERT_TRUE(CopyFile(log, copy));
+    ASSERT_EQ(utimensat(AT_FDCWD, copy.c_str(), times, 0), 0);
+    const std::string end = "--end '2026-01-02 03:04:05.006'";
+
+    const struct {
+        const char* what;
+        std::string command;  // for sh -c
+        const char* first;    // the first timeline line
+        const char* second;
+    } cases[] = {
+        {"the file beside its site", std::string(kPktlog) + " " + log,
+         "0012 2026-12-07 22:54:33.250 1:COM3     sent     DCB 005  beacon    poll",
+         "0250 2026-12-07 22:54:33.500 1:COM3     received DCB 005  beacon    answer"},
+        {"a copy away from its site", std::string(kPktlog) + " " + copy,
+         "0012 2026-12-07 22:54:33.250 -          sent     DCB 005  beacon    poll",
+         "0250 2026-12-07 22:54:33.500 -          received DCB 005  beacon    answer"},
+        {"a copy with --site and --end",
+         std::string(kPktlog) + " --site " + site.path() + " " + end + " " + copy,
+         "0012 2026-01-02 03:04:04.756 1:COM3     sent     DCB 005  beacon    poll",
+         "0250 2026-01-02 03:04:05.006 1:COM3     received DCB 005  beacon    answer"},
+        {"standard input", "cat " + log + " | " + kPktlog,
+         "0012 -          -            -          sent     DCB 005  beacon    poll",
+         "0250 -          -            -          received DCB 005  beacon    answer"},
+        {"standard input with --end", "cat " + log + " | " + kPktlog + " " + end + " -",
+         "0012 2026-01-02 03:04:04.756 -          sent     DCB 005  beacon    poll",
+         "0250 2026-01-02 03:04:05.006 -          received DCB 005  beacon    answer"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = RunProgram("/bin/sh", {"-c", c.command});
+        EXPECT_EQ(run.status, 0) << c.what << "\n" << run.errors;
+        EXPECT_EQ(run.output, std::string(c.first) + "\n" + c.second + "\n") << c.what;
     }
 }
 

@@ -11,6 +11,7 @@
 #include "link/frame_codec.h"
 #include "platform/gbk.h"
 #include "platform/serial_port.h"
+#include "tools/pktlog/wall_clock.h"
 
 namespace qm::pktlog {
 namespace {
@@ -33,9 +34,6 @@ constexpr size_t kStationWidth = 3 + 1 + kPortNameMax;  // "255:COM123"
 
 struct Entry {
     std::string_view time;
-    std::string_view wallClock;  // empty when the line has none
-    std::string_view hostId;
-    std::string_view port;
     int tag = kReceived;
     std::array<uint8_t, kMaxFrame> bytes{};
     size_t length = 0;
@@ -132,46 +130,7 @@ std::string Malformed(size_t lineNumber, const std::string& why, std::string_vie
     return out;
 }
 
-bool AllDigits(std::string_view text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-// "YYYY-MM-DD HH:MM:SS.mmm": digits and separators in their places.
-bool IsWallClock(std::string_view t) {
-    static constexpr std::string_view kShape = "0000-00-00 00:00:00.000";
-    if (t.size() != kShape.size())
-        return false;
-    for (size_t i = 0; i < t.size(); ++i) {
-        const bool digit = t[i] >= '0' && t[i] <= '9';
-        if (kShape[i] == '0' ? !digit : t[i] != kShape[i])
-            return false;
-    }
-    return true;
-}
-
-// Reads "| <host> <port> <date> <time>", what the link writes after the
-// bytes; blanks after it (an editor's) are forgiven.
-bool ParseStationAndTime(std::string_view trailer, Entry& entry) {
-    if (!trailer.starts_with("| "))
-        return false;
-    trailer.remove_prefix(2);
-    const size_t hostEnd = trailer.find(' ');
-    entry.hostId = trailer.substr(0, hostEnd);
-    if (hostEnd == std::string_view::npos || !AllDigits(entry.hostId) || entry.hostId.size() > 3 ||
-        std::stoi(std::string(entry.hostId)) > 255)
-        return false;
-    trailer.remove_prefix(hostEnd + 1);
-    const size_t portEnd = trailer.find(' ');
-    entry.port = trailer.substr(0, portEnd);
-    if (portEnd == std::string_view::npos || entry.port.empty() || entry.port.size() > kPortNameMax)
-        return false;
-    trailer.remove_prefix(portEnd + 1);
-    const size_t end = trailer.find_last_not_of(' ');
-    entry.wallClock = trailer.substr(0, end == std::string_view::npos ? 0 : end + 1);
-    return IsWallClock(entry.wallClock);
-}
-
-// Reads "<digits> <tag> XX XX ...[| <station and time>]" into `entry`; the
+// Reads "<digits> <tag> XX XX ..." into `entry`; the
 // reason on failure.
 std::optional<std::string> Parse(std::string_view line, Entry& entry) {
     const size_t digits = line.find_first_not_of("0123456789");
@@ -193,14 +152,6 @@ std::optional<std::string> Parse(std::string_view line, Entry& entry) {
         return "unknown tag";
     }
     line.remove_prefix(4);
-
-    // The hex bytes hold no '|': the first one begins the station and time,
-    // which a log of an earlier version does not have.
-    if (const size_t bar = line.find('|'); bar != std::string_view::npos) {
-        if (!ParseStationAndTime(line.substr(bar), entry))
-            return "station and time unreadable";
-        line = line.substr(0, bar);
-    }
 
     // Bytes as the link writes them, "XX " each; a missing last blank (a
     // line trimmed by an editor) is forgiven.
@@ -358,28 +309,22 @@ const char* ErrorMeaning(int tag) {
     return "";
 }
 
-// The wall-clock and station columns, "-" for a line without them.
-std::string WallClockAndStation(const Entry& entry) {
-    // Without them, a "-" for the date and one for the time, so that the
-    // columns split at blanks the same way on every line.
-    std::string out = entry.wallClock.empty() ? "-          -" : std::string(entry.wallClock);
-    out.resize(kWallClockWidth, ' ');
+// The wall-clock and station columns, each "-" when it is not known. An
+// unknown time is a "-" for the date and one for the time, so that the
+// columns split at blanks the same way on every line.
+std::string WallClockAndStation(std::optional<int64_t> wallMs, const std::string& station) {
+    std::string out = wallMs ? LocalTimeText(*wallMs) : "-          -";
+    out.resize(std::max(out.size(), kWallClockWidth), ' ');
     out += ' ';
-    std::string station = "-";
-    if (!entry.hostId.empty()) {
-        // The port name as written, its odd bytes in hex.
-        station = std::string(entry.hostId) + ":";
-        for (const char c : entry.port)
-            station += (c > 0x20 && c < 0x7F) ? std::string(1, c)
-                                              : Format("\\x%02X", static_cast<uint8_t>(c));
-    }
-    station.resize(std::max(station.size(), kStationWidth), ' ');
-    return out + station;
+    out += station;
+    out.resize(std::max(out.size(), kWallClockWidth + 1 + kStationWidth), ' ');
+    return out;
 }
 
 }  // namespace
 
-std::string DecodeLine(std::string_view line, size_t lineNumber, bool* malformed) {
+std::string DecodeLine(std::string_view line, size_t lineNumber, bool* malformed,
+                       const StationMap* stations, std::optional<int64_t> wallMs) {
     if (line.ends_with('\r'))
         line.remove_suffix(1);
     Entry entry;
@@ -393,9 +338,12 @@ std::string DecodeLine(std::string_view line, size_t lineNumber, bool* malformed
     const bool error = entry.tag >= kFirstError;
     // A rejected frame names its terminal only when its address holds.
     const bool showId = error ? AddressSound(f) : f.size() >= 2;
+    // A broadcast names no one terminal, and so no station.
+    static const std::string kUnknown = "-";
+    const bool named = showId && f[1] != kBroadcastId && stations != nullptr;
     std::string out(entry.time);
     out += ' ';
-    out += WallClockAndStation(entry);
+    out += WallClockAndStation(wallMs, named ? stations->Of(f[1]) : kUnknown);
     out += entry.tag == kSent ? " sent     " : " received ";
     out += showId ? Format("DCB %03u  ", f[1]) : std::string("DCB ---  ");
     if (!error)
@@ -404,32 +352,36 @@ std::string DecodeLine(std::string_view line, size_t lineNumber, bool* malformed
            Format(", %u bytes: ", static_cast<unsigned>(f.size())) + Hex(f);
 }
 
+LogDecoder::LogDecoder(const Columns& columns) : columns_(columns) {}
+
 void LogDecoder::Feed(std::string_view chunk, std::string& out, std::string* malformed) {
-    while (!chunk.empty()) {
-        const size_t end = chunk.find('\n');
-        const std::string_view piece = chunk.substr(0, end);
-        lineLength_ += piece.size();
-        if (line_.size() < kMaxLogLine)
-            line_.append(piece.substr(0, kMaxLogLine - line_.size()));
-        if (end == std::string_view::npos)
-            return;
-        EndLine(out, malformed);
-        chunk.remove_prefix(end + 1);
-    }
+    cutter_.Feed(chunk, [&](std::string_view line, size_t length) {
+        EndLine(line, length, out, malformed);
+    });
 }
 
 void LogDecoder::Finish(std::string& out, std::string* malformed) {
-    if (lineLength_ > 0)
-        EndLine(out, malformed);
+    cutter_.Finish(
+        [&](std::string_view line, size_t length) { EndLine(line, length, out, malformed); });
 }
 
-void LogDecoder::EndLine(std::string& out, std::string* malformed) {
+void LogDecoder::EndLine(std::string_view line, size_t length, std::string& out,
+                         std::string* malformed) {
     ++lineNumber_;
+    elapsedMs_ += LineInterval(line);
+    std::optional<int64_t> wallMs;
+    if (columns_.lastLineMs) {
+        // The intervals of the lines after this one; a log that grew between
+        // the passes has none left.
+        const uint64_t after =
+            columns_.totalIntervalMs > elapsedMs_ ? columns_.totalIntervalMs - elapsedMs_ : 0;
+        wallMs = *columns_.lastLineMs - static_cast<int64_t>(after);
+    }
     bool bad = true;
     const std::string decoded =
-        lineLength_ > kMaxLogLine
-            ? Malformed(lineNumber_, std::to_string(lineLength_) + " characters, too long", line_)
-            : DecodeLine(line_, lineNumber_, &bad);
+        length > kMaxLogLine
+            ? Malformed(lineNumber_, std::to_string(length) + " characters, too long", line)
+            : DecodeLine(line, lineNumber_, &bad, columns_.stations, wallMs);
     out += decoded;
     out += '\n';
     if (bad) {
@@ -437,8 +389,14 @@ void LogDecoder::EndLine(std::string& out, std::string* malformed) {
         if (malformed)
             *malformed += decoded + '\n';
     }
-    line_.clear();
-    lineLength_ = 0;
+}
+
+void IntervalSum::Feed(std::string_view chunk) {
+    cutter_.Feed(chunk, [&](std::string_view line, size_t) { total_ += LineInterval(line); });
+}
+
+void IntervalSum::Finish() {
+    cutter_.Finish([&](std::string_view line, size_t) { total_ += LineInterval(line); });
 }
 
 }  // namespace qm::pktlog
