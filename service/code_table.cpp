@@ -75,6 +75,12 @@ bool HasConverter(uint8_t code) {
            !TheTable().entries[code].widths.empty();
 }
 
+std::span<const uint8_t> CodeFieldWidths(uint8_t code) {
+    if (code >= kCodeCount || code == kCodeRecordBlock || code == kCodeShortMessage)
+        return {};
+    return TheTable().entries[code].widths;
+}
+
 bool ConvertRequest(uint8_t code, std::span<const uint8_t> data, std::string* out) {
     if (!HasConverter(code))
         return false;

@@ -19,6 +19,9 @@ inline constexpr uint8_t kCodeLogon = 29;         // "DL  "
 const char* CodeName(uint8_t code);
 // Whether the code has a converter.
 bool HasConverter(uint8_t code);
+// The field widths the generic converter splits the code's record by; empty
+// for a code without them (no converter, or codes 18 and 28 with their own).
+std::span<const uint8_t> CodeFieldWidths(uint8_t code);
 // Appends the request file's body lines for the code's record to out;
 // false when the code has no converter or its converter refuses the data.
 bool ConvertRequest(uint8_t code, std::span<const uint8_t> data, std::string* out);

@@ -56,7 +56,7 @@ TEST(PacketLogDecoder, EveryEntryKindTheLinkWritesReadsBack) {
         {kSent, Bytes(BuildControlFrame(5, 2)),
          "sent     DCB 005  control   0x02 checksum error, send again"},
         {0, Bytes(BuildDataFrame(3, 0x41, 2, 1, gbk)),
-         "received DCB 003  data      0x41 request, fragment 1/2, \"a\\\"b\\x01\xC4\x5C\", "
+         "received DCB 003  data      0x41 request, fragment 1/2, \"a\\\"b\\x01\xE8\x85\xAC\", "
          "checksum ok"},
         {0,
          {0x00, 0x03, 0xFC, 0x1C, 0xE3, 0x05, 0x01, 0x01, 0x61, 0x62, 0x63, 0x28, 0xFF},
@@ -95,12 +95,50 @@ TEST(PacketLogDecoder, EveryEntryKindTheLinkWritesReadsBack) {
             LogPacket(PacketKind::kSent, e.bytes.data(), e.bytes.size());
         else
             LogPacket(static_cast<AssemblerEvent>(e.tag), e.bytes.data(), e.bytes.size());
-        expected += std::string("0000 ") + e.expected + "\n";
+        expected += std::string("0000 -          -            -          ") + e.expected + "\n";
     }
     SetPacketLogTickSourceForTest(nullptr);
     ResetPacketLogReferenceForTest();
     SetDebugLevel(oldLevel);
     EXPECT_EQ(Decode(ReadFile("QMPktLog.txt"), 1 << 16), expected);
+}
+
+// "<ms> <tag> <hex of bytes>", as the link writes a line.
+std::string LogLine(const char* head, const std::vector<uint8_t>& bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string line = head;
+    for (const uint8_t b : bytes) {
+        line += kHex[b >> 4];
+        line += kHex[b & 0x0F];
+        line += ' ';
+    }
+    return line;
+}
+
+std::vector<uint8_t> DataFrame(const std::vector<uint8_t>& payload) {
+    return Bytes(BuildDataFrame(3, 0x41, 1, 1, payload));
+}
+
+// Frame text from GBK to UTF-8, with what is no GBK character in hex.
+TEST(PacketLogDecoder, TextAsUtf8) {
+    const std::string kFrame =
+        "0001 -          -            -          received DCB 003  data      0x41 request, "
+        "fragment 1/1, ";
+    const struct {
+        std::vector<uint8_t> payload;
+        std::string expected;
+    } cases[] = {
+        {{0xD6, 0xD0, 0xCE, 0xC4, 'A'},
+         "\"\xE4\xB8\xAD\xE6\x96\x87"
+         "A\", checksum ok"},
+        {{'x', 0xA2, 0x40, 0x80, 0xC4}, "\"x\\xA2@\\x80\\xC4\", checksum ok"},
+    };
+    for (const auto& c : cases) {
+        bool malformed = true;
+        EXPECT_EQ(pktlog::DecodeLine(LogLine("0001 [R] ", DataFrame(c.payload)), 9, &malformed),
+                  kFrame + c.expected);
+        EXPECT_FALSE(malformed);
+    }
 }
 
 // Fed a byte at a time, so that every line end falls on a chunk boundary.
@@ -111,15 +149,23 @@ TEST(PacketLogDecoder, ReportsMalformedLinesAndGoesOn) {
         "0001 [E7] 00 FF \r\n"
         "garbage\n" +
         std::string(5000, 'A') + "\n0002 [R] 00 05 FA FF ";
-    EXPECT_EQ(Decode(log, 1),
-              "12345 sent     DCB 005  beacon    poll\n"
-              "line 2: malformed, byte 3 is not two hex digits: \"0015 [S] 00 05 F\"\n"
-              "line 3: malformed, unknown tag: \"0001 [E7] 00 FF \"\n"
-              "line 4: malformed, no time in milliseconds: \"garbage\"\n"
-              "line 5: malformed, 5000 characters, too long: \"" +
-                  std::string(60, 'A') +
-                  "\"...\n"
-                  "0002 received DCB 005  beacon    answer\n");
+    const std::string reports =
+        "line 2: malformed, byte 3 is not two hex digits: \"0015 [S] 00 05 F\"\n"
+        "line 3: malformed, unknown tag: \"0001 [E7] 00 FF \"\n"
+        "line 4: malformed, no time in milliseconds: \"garbage\"\n"
+        "line 5: malformed, 5000 characters, too long: \"" +
+        std::string(60, 'A') + "\"...\n";
+    pktlog::LogDecoder decoder;
+    std::string out;
+    std::string malformed;
+    for (const char c : log) decoder.Feed({&c, 1}, out, &malformed);
+    decoder.Finish(out, &malformed);
+    EXPECT_EQ(out,
+              "12345 -          -            -          sent     DCB 005  beacon    poll\n" +
+                  reports +
+                  "0002 -          -            -          received DCB 005  beacon    answer\n");
+    EXPECT_EQ(malformed, reports);
+    EXPECT_EQ(decoder.MalformedLines(), 4u);
 }
 
 }  // namespace

@@ -87,6 +87,25 @@ TEST(SoakLedger, RefusalsAreReadByTerminalAndReason) {
     EXPECT_EQ(r.sendErrors.at(1), 1u);
 }
 
+// The soak reads the entry kinds off the decoder's timeline, past its
+// wall-clock and station columns.
+TEST(SoakLedger, PacketLogEntriesAreCountedByKind) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("soak-pkt-" + std::to_string(getpid())))
+            .string();
+    std::ofstream(path, std::ios::binary) << "0012 [S] 00 05 FA FF \r\n"
+                                             "0003 [R] 00 05 FA 05 FA FF \r\n"
+                                             "0003 [S] 00 05 FA 03 FC FF \r\n"
+                                             "garbage\r\n";
+    const PacketLogFigures f = DecodePacketLog(path);
+    std::filesystem::remove(path);
+    EXPECT_EQ(f.lines, 4u);
+    EXPECT_EQ(f.malformed, 1u);
+    const std::map<std::string, uint64_t> kinds = {
+        {"sent beacon", 1}, {"received control clock request", 1}, {"sent control beacon", 1}};
+    EXPECT_EQ(f.kinds, kinds);
+}
+
 TEST(SoakLedger, ShortMessagesAndClockAnswersAreCounted) {
     Ledger l;
     l.ShortMessageSent(7, 1, B("S1"));

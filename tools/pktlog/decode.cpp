@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "link/frame_codec.h"
+#include "platform/gbk.h"
+#include "platform/serial_port.h"
+#include "tools/pktlog/wall_clock.h"
 
 namespace qm::pktlog {
 namespace {
@@ -22,6 +25,12 @@ constexpr int kLastError = static_cast<int>(AssemblerEvent::kStartMarkerInside);
 // A tick difference is an unsigned 32-bit count: at most ten digits.
 constexpr size_t kMaxTimeDigits = 10;
 constexpr size_t kExcerpt = 60;  // characters of a malformed line quoted back
+
+// The widths of the wall-clock and station columns, so that the timeline's
+// columns line up whether a line names them or (a log of an earlier
+// version) does not.
+constexpr size_t kWallClockWidth = 23;                  // "2026-12-07 22:54:33.123"
+constexpr size_t kStationWidth = 3 + 1 + kPortNameMax;  // "255:COM123"
 
 struct Entry {
     std::string_view time;
@@ -53,21 +62,42 @@ bool IsGbkTrail(uint8_t b) {
     return b >= 0x40 && b <= 0xFE && b != 0x7F;
 }
 
-// Text as it would show on a terminal: printable ASCII as it is, a GBK lead
-// byte with its trail byte passed through whole (a trail byte may be 0x5C,
-// which must not be taken for a backslash), control characters, quotes and
-// backslashes escaped. Any other byte above 0x7F is passed through.
+// Appends the GBK character lead, trail in UTF-8; false when GBK has no
+// such character. One converter per thread: a converter keeps state.
+bool AppendGbkCharacter(uint8_t lead, uint8_t trail, std::string& out) {
+    thread_local TextConverter converter("UTF-8", "GBK");
+    if (!converter.Valid())
+        return false;
+    const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+    const char* from = in;
+    size_t fromLeft = sizeof in;
+    char utf8[8];
+    char* to = utf8;
+    size_t toLeft = sizeof utf8;
+    if (!converter.Convert(&from, &fromLeft, &to, &toLeft)) {
+        converter.Reset();
+        return false;
+    }
+    out.append(utf8, sizeof utf8 - toLeft);
+    return true;
+}
+
+// Text as it would show on a terminal, in UTF-8: printable ASCII as it is, a
+// GBK character converted whole (its trail byte may be 0x5C, which must not
+// be taken for a backslash), quotes and backslashes escaped. Control
+// characters and every byte above 0x7F that is no GBK character are shown
+// in hex, "\\xC4", so that no byte of the frame is lost or hidden.
 std::string Quoted(std::span<const uint8_t> text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size(); ++i) {
         const uint8_t b = text[i];
-        if (b >= 0x81 && b <= 0xFE && i + 1 < text.size() && IsGbkTrail(text[i + 1])) {
-            out += static_cast<char>(b);
-            out += static_cast<char>(text[++i]);
+        if (b >= 0x81 && b <= 0xFE && i + 1 < text.size() && IsGbkTrail(text[i + 1]) &&
+            AppendGbkCharacter(b, text[i + 1], out)) {
+            ++i;
         } else if (b == '"' || b == '\\') {
             out += '\\';
             out += static_cast<char>(b);
-        } else if (b < 0x20 || b == 0x7F) {
+        } else if (b < 0x20 || b >= 0x7F) {
             out += Format("\\x%02X", b);
         } else {
             out += static_cast<char>(b);
@@ -100,7 +130,8 @@ std::string Malformed(size_t lineNumber, const std::string& why, std::string_vie
     return out;
 }
 
-// Reads "<digits> <tag> XX XX ..." into `entry`; the reason on failure.
+// Reads "<digits> <tag> XX XX ..." into `entry`; the
+// reason on failure.
 std::optional<std::string> Parse(std::string_view line, Entry& entry) {
     const size_t digits = line.find_first_not_of("0123456789");
     if (digits == 0 || digits == std::string_view::npos || digits > kMaxTimeDigits ||
@@ -278,20 +309,41 @@ const char* ErrorMeaning(int tag) {
     return "";
 }
 
+// The wall-clock and station columns, each "-" when it is not known. An
+// unknown time is a "-" for the date and one for the time, so that the
+// columns split at blanks the same way on every line.
+std::string WallClockAndStation(std::optional<int64_t> wallMs, const std::string& station) {
+    std::string out = wallMs ? LocalTimeText(*wallMs) : "-          -";
+    out.resize(std::max(out.size(), kWallClockWidth), ' ');
+    out += ' ';
+    out += station;
+    out.resize(std::max(out.size(), kWallClockWidth + 1 + kStationWidth), ' ');
+    return out;
+}
+
 }  // namespace
 
-std::string DecodeLine(std::string_view line, size_t lineNumber) {
+std::string DecodeLine(std::string_view line, size_t lineNumber, bool* malformed,
+                       const StationMap* stations, std::optional<int64_t> wallMs) {
     if (line.ends_with('\r'))
         line.remove_suffix(1);
     Entry entry;
-    if (const auto why = Parse(line, entry))
+    const auto why = Parse(line, entry);
+    if (malformed)
+        *malformed = why.has_value();
+    if (why)
         return Malformed(lineNumber, *why, line);
 
     const auto f = entry.view();
     const bool error = entry.tag >= kFirstError;
     // A rejected frame names its terminal only when its address holds.
     const bool showId = error ? AddressSound(f) : f.size() >= 2;
+    // A broadcast names no one terminal, and so no station.
+    static const std::string kUnknown = "-";
+    const bool named = showId && f[1] != kBroadcastId && stations != nullptr;
     std::string out(entry.time);
+    out += ' ';
+    out += WallClockAndStation(wallMs, named ? stations->Of(f[1]) : kUnknown);
     out += entry.tag == kSent ? " sent     " : " received ";
     out += showId ? Format("DCB %03u  ", f[1]) : std::string("DCB ---  ");
     if (!error)
@@ -300,34 +352,51 @@ std::string DecodeLine(std::string_view line, size_t lineNumber) {
            Format(", %u bytes: ", static_cast<unsigned>(f.size())) + Hex(f);
 }
 
-void LogDecoder::Feed(std::string_view chunk, std::string& out) {
-    while (!chunk.empty()) {
-        const size_t end = chunk.find('\n');
-        const std::string_view piece = chunk.substr(0, end);
-        lineLength_ += piece.size();
-        if (line_.size() < kMaxLogLine)
-            line_.append(piece.substr(0, kMaxLogLine - line_.size()));
-        if (end == std::string_view::npos)
-            return;
-        EndLine(out);
-        chunk.remove_prefix(end + 1);
+LogDecoder::LogDecoder(const Columns& columns) : columns_(columns) {}
+
+void LogDecoder::Feed(std::string_view chunk, std::string& out, std::string* malformed) {
+    cutter_.Feed(chunk, [&](std::string_view line, size_t length) {
+        EndLine(line, length, out, malformed);
+    });
+}
+
+void LogDecoder::Finish(std::string& out, std::string* malformed) {
+    cutter_.Finish(
+        [&](std::string_view line, size_t length) { EndLine(line, length, out, malformed); });
+}
+
+void LogDecoder::EndLine(std::string_view line, size_t length, std::string& out,
+                         std::string* malformed) {
+    ++lineNumber_;
+    elapsedMs_ += LineInterval(line);
+    std::optional<int64_t> wallMs;
+    if (columns_.lastLineMs) {
+        // The intervals of the lines after this one; a log that grew between
+        // the passes has none left.
+        const uint64_t after =
+            columns_.totalIntervalMs > elapsedMs_ ? columns_.totalIntervalMs - elapsedMs_ : 0;
+        wallMs = *columns_.lastLineMs - static_cast<int64_t>(after);
+    }
+    bool bad = true;
+    const std::string decoded =
+        length > kMaxLogLine
+            ? Malformed(lineNumber_, std::to_string(length) + " characters, too long", line)
+            : DecodeLine(line, lineNumber_, &bad, columns_.stations, wallMs);
+    out += decoded;
+    out += '\n';
+    if (bad) {
+        ++malformedLines_;
+        if (malformed)
+            *malformed += decoded + '\n';
     }
 }
 
-void LogDecoder::Finish(std::string& out) {
-    if (lineLength_ > 0)
-        EndLine(out);
+void IntervalSum::Feed(std::string_view chunk) {
+    cutter_.Feed(chunk, [&](std::string_view line, size_t) { total_ += LineInterval(line); });
 }
 
-void LogDecoder::EndLine(std::string& out) {
-    ++lineNumber_;
-    if (lineLength_ > kMaxLogLine)
-        out += Malformed(lineNumber_, std::to_string(lineLength_) + " characters, too long", line_);
-    else
-        out += DecodeLine(line_, lineNumber_);
-    out += '\n';
-    line_.clear();
-    lineLength_ = 0;
+void IntervalSum::Finish() {
+    cutter_.Finish([&](std::string_view line, size_t) { total_ += LineInterval(line); });
 }
 
 }  // namespace qm::pktlog

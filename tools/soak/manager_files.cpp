@@ -44,8 +44,10 @@ uint8_t DcbIdOf(const std::string& line, size_t at) {
 // control and data frames, what the command means on that road.
 std::string EntryKind(const std::string& line) {
     std::istringstream in(line);
-    std::string time, direction, dcb, id, kind;
-    in >> time >> direction >> dcb >> id >> kind;
+    // The milliseconds, the wall-clock date and time and the station come
+    // before the direction.
+    std::string time, date, clock, station, direction, dcb, id, kind;
+    in >> time >> date >> clock >> station >> direction >> dcb >> id >> kind;
     std::string out = direction + " " + kind;
     if (kind == "error")
         return out;
