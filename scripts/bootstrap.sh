@@ -11,6 +11,8 @@ packages=(
     clang-format
     # The man pages are written in scdoc and built into roff with it.
     scdoc
+    # groff renders them in the man pages' test, which fails on any warning.
+    groff-base
     # The fuzz build: clang, and its runtime libraries with libFuzzer and
     # the sanitizers (clang does not pull them in itself).
     clang libclang-rt-14-dev

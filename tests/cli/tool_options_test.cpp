@@ -34,6 +34,7 @@ const Tool kTools[] = {
     {"qm-backsim",
      "/tools/qm-backsim",
      {"--home", "--qm", "--script", "--trace", "--close-timeout", "--version"}},
+    {"qm-pktlog", "/tools/qm-pktlog", {"--site", "--end", "--help", "--version"}},
     {"qm-soak",
      "/tools/qm-soak",
      {"--settings", "--qm", "--dir", "--keep", "--seed", "--version", "docs/soak-settings.md"},

@@ -24,6 +24,7 @@ expect L "$libdir/libqmsdk.so"
 expect f include/qm/qmsdk.h
 expect f "$libdir/pkgconfig/qmsdk.pc"
 expect f lib/udev/rules.d/60-qm-serial.rules
+for page in qm qm-post qm-pktlog qm-devsim qm-backsim; do expect s "share/man/man1/$page.1"; done
 if [ -e "$dir/usr/bin/qm-soak" ]; then
     echo "qm-soak is a test tool and is not installed"
     fail=1
