@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/site_context.h"
+#include "site/site_context.h"
 
 namespace qm {
 
