@@ -1,14 +1,7 @@
-// The manager's entry point: everything happens in the application object.
-// A build with the operator windows hands it the Qt loop.
+// The headless manager's entry point: everything happens in the application
+// object, with no windows. The manager with windows starts in gui/main.cpp.
 #include "app/qm_app.h"
 
-#ifdef QM_WITH_WINDOWS
-#include "app/gui/window_loop.h"
-constexpr qm::WindowLoop kWindows = &qm::RunWindows;
-#else
-constexpr qm::WindowLoop kWindows = nullptr;
-#endif
-
 int main(int argc, char** argv) {
-    return qm::CQMApp::Run(argc, argv, kWindows);
+    return qm::CQMApp::Run(argc, argv, nullptr);
 }

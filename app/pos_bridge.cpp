@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "service/code_table.h"
 #include "service/service.h"
+#include "site/station_lookup.h"
 
 namespace qm {
 namespace {

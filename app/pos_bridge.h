@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/site_context.h"
+#include "site/site_context.h"
 
 namespace qm {
 

@@ -24,11 +24,11 @@
 #include <thread>
 
 #include "app/back_end_watch.h"
-#include "app/site_context.h"
 #include "platform/event.h"
 #include "platform/named_event.h"
 #include "platform/outbox.h"
 #include "platform/window_message.h"
+#include "site/site_context.h"
 
 namespace qm {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/site_context.h"
 #include "platform/program_folder.h"
+#include "site/site_context.h"
 
 namespace qm {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/site_context.h"
 #include "platform/app_log.h"
 #include "service/service.h"
+#include "site/site_context.h"
 
 namespace qm {
 

@@ -21,8 +21,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +29,7 @@
 #include "bench/bench_support.h"
 #include "bench/exchange_times.h"
 #include "bench/manager_process.h"
+#include "platform/files.h"
 #include "platform/window_message.h"
 #include "service/request_files.h"
 #include "tools/devsim/device_simulator.h"
@@ -71,11 +70,6 @@ devsim::Bytes Order(long rep) {
     devsim::Bytes b(kOrderBlocks * kBlock);
     for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>('0' + (i + rep) % 10);
     return b;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
 // Takes messages until one with this number and lParam comes; its arrival
@@ -153,7 +147,7 @@ void BM_RequestRoad(benchmark::State& state) {
             state.SkipWithError("no request notice from the manager");
             break;
         }
-        if (ReadAll(requestPath) != FormatRequestFile(kDcb, kOrderCode, order)) {
+        if (ReadWholeFile(requestPath, 1 << 20) != FormatRequestFile(kDcb, kOrderCode, order)) {
             state.SkipWithError("the request file is not the request");
             break;
         }

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/files.h"
+
 namespace qm::fuzz {
 
 // An abort is what libFuzzer records as a finding, with the input kept.
@@ -52,14 +54,7 @@ inline bool WriteWhole(const std::filesystem::path& path, const uint8_t* data, s
 
 // A file's whole contents; empty when it cannot be read.
 inline std::string ReadWhole(const std::filesystem::path& path) {
-    std::string bytes;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return bytes;
-    char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
-    std::fclose(f);
-    return bytes;
+    return ReadWholeFile(path.string(), size_t{1} << 30).value_or("");
 }
 
 }  // namespace qm::fuzz

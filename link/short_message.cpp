@@ -20,34 +20,18 @@ namespace {
 std::array<std::mutex, 256> g_fileLocks;
 
 // Short-message files are tiny; anything far larger is not ours to load.
-constexpr long kMaxFileSize = 1 << 20;
-
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
-    FILE* f = std::fopen(path.c_str(), "rbe");
-    if (!f)
-        return false;
-    out->clear();
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        if (out->size() + n > static_cast<size_t>(kMaxFileSize))
-            break;
-        out->insert(out->end(), buf, buf + n);
-    }
-    std::fclose(f);
-    return true;
-}
+constexpr size_t kMaxFileSize = 1 << 20;
 
 // Removes the first record: the rest takes the file's place in one step, so
 // a crash never leaves a half-written file. False when the file could not be
 // rewritten (a full disk) and the record is still first.
 bool RemoveFirstRecord(const std::string& swapDir, uint8_t dcbId, size_t recordBytes) {
     const std::string path = ShortMessagePath(swapDir, dcbId);
-    std::vector<uint8_t> contents;
-    if (!ReadWholeFile(path, &contents))
+    const std::optional<std::string> contents = ReadWholeFile(path, kMaxFileSize);
+    if (!contents)
         return false;
-    recordBytes = std::min(recordBytes, contents.size());
-    return ReplaceFile(path, contents.data() + recordBytes, contents.size() - recordBytes);
+    recordBytes = std::min(recordBytes, contents->size());
+    return ReplaceFile(path, contents->data() + recordBytes, contents->size() - recordBytes);
 }
 
 void SendShortMessage(Link& link, StationLink& station, uint8_t stationPos, uint8_t terminalPos) {
@@ -99,11 +83,12 @@ std::optional<ShortMessageRecord> ParseFirstRecord(const std::vector<uint8_t>& c
 }
 
 std::optional<ShortMessageRecord> FirstShortMessage(const std::string& swapDir, uint8_t dcbId) {
-    std::vector<uint8_t> contents;
     std::lock_guard<std::mutex> hold(g_fileLocks[dcbId]);
-    if (!ReadWholeFile(ShortMessagePath(swapDir, dcbId), &contents))
+    const std::optional<std::string> contents =
+        ReadWholeFile(ShortMessagePath(swapDir, dcbId), kMaxFileSize);
+    if (!contents)
         return std::nullopt;
-    return ParseFirstRecord(contents);
+    return ParseFirstRecord(std::vector<uint8_t>(contents->begin(), contents->end()));
 }
 
 void FinishShortMessage(const std::string& swapDir, uint8_t dcbId, std::atomic<uint32_t>& pending,

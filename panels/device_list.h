@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/site_context.h"
+#include "site/site_context.h"
 
 namespace qm {
 

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/site_files.h"
 #include "platform/app_log.h"
 #include "platform/window_message.h"
 #include "service/master_data.h"
 #include "service/service.h"
+#include "site/station_lookup.h"
 
 namespace qm {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/site_context.h"
 #include "panels/panel_host.h"
 #include "panels/panel_rules.h"
 #include "service/qmsdk.h"
+#include "site/site_context.h"
 
 namespace qm {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/site_context.h"
+#include "site/site_context.h"
 
 namespace qm {
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "app/site_files.h"
 #include "service/service.h"
+#include "site/station_lookup.h"
 
 namespace qm {
 

@@ -222,4 +222,26 @@ size_t ReadFileAt(const std::string& path, uint64_t offset, void* buffer, size_t
     return got;
 }
 
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
+    UniqueFd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0)
+        return std::nullopt;
+    std::string bytes;
+    char chunk[8192];
+    for (;;) {
+        const ssize_t n = read(in.Get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return bytes;
+        if (static_cast<size_t>(n) > maxBytes - bytes.size()) {
+            errno = EFBIG;
+            return std::nullopt;
+        }
+        bytes.append(chunk, static_cast<size_t>(n));
+    }
+}
+
 }  // namespace qm

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,5 +75,11 @@ std::string ProgramDir();
 // Up to size bytes of path from offset into buffer; the bytes read, fewer
 // at the end of the file, 0 when it cannot be opened or read.
 size_t ReadFileAt(const std::string& path, uint64_t offset, void* buffer, size_t size);
+
+// The whole contents of path, for the small files that are read at once.
+// nullopt when it cannot be opened or read, or when it holds more than
+// maxBytes (errno EFBIG): a part of a file is never handed out as if it
+// were all of it.
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes);
 
 }  // namespace qm

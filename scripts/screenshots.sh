@@ -5,7 +5,7 @@
 # build/screenshot-site, starts the device simulator and the back-end
 # simulator (which starts the manager) on a virtual screen, and lets the
 # manager walk through its windows by itself (QM_SCREENSHOTS, see
-# app/gui/screenshot_tour.h). Takes about half a minute.
+# gui/screenshot_tour.h). Takes about half a minute.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/bootstrap.sh"

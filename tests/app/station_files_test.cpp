@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/site_files.h"
+#include "site/station_lookup.h"
 #include "tests/common/site_test.h"
 
 namespace qm::test {

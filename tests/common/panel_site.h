@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/site_context.h"
 #include "panels/panel_host.h"
+#include "site/site_context.h"
 #include "tests/integration/traffic_fixture.h"
 
 namespace qm::test {

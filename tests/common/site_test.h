@@ -14,12 +14,12 @@
 #include <memory>
 #include <string>
 
-#include "app/site_context.h"
 #include "link/link_params.h"
 #include "platform/app_log.h"
 #include "platform/window_message.h"
 #include "service/qmsdk.h"
 #include "service/request_files.h"
+#include "site/site_context.h"
 #include "tests/common/test_site.h"
 
 namespace qm::test {

@@ -14,11 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace qm::test {
 
@@ -113,10 +114,7 @@ inline bool WriteBytes(const std::string& path, const std::string& bytes) {
 // The whole file; nullopt when it cannot be opened, so that a missing file
 // and an empty one stay apart.
 inline std::optional<std::string> ReadBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f)
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return ReadWholeFile(path, size_t{1} << 30);
 }
 
 // Writes bytes as the whole file, making the folders above it first.

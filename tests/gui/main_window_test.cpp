@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "app/gui/main_window.h"
+#include "gui/main_window.h"
 #include "tests/common/test_site.h"
 
 namespace qm::test {

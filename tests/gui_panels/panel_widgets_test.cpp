@@ -13,8 +13,8 @@
 #include <QTreeWidget>
 #include <functional>
 
-#include "panels/widgets/download_dlg.h"
-#include "panels/widgets/test_dlg.h"
+#include "gui/panels/download_dlg.h"
+#include "gui/panels/test_dlg.h"
 #include "tests/common/panel_site.h"
 
 namespace qm {

@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "app/site_files.h"
 #include "link/link_state.h"
 #include "platform/app_log.h"
+#include "site/station_lookup.h"
 #include "tests/link/link_fixture.h"
 #include "tools/devsim/frame.h"
 

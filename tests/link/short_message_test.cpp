@@ -1,6 +1,7 @@
 // Short-message files taken apart by delivery: senders of different
 // terminals remove records from their own files at the same time.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <string>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "link/short_message.h"
+#include "platform/files.h"
 #include "tests/common/test_site.h"
 
 namespace qm::test {
@@ -66,6 +68,29 @@ TEST(ShortMessageFiles, ARecordThatCannotBeRemovedIsNotCountedAsDelivered) {
         FinishShortMessage(swap, 7, pending, record->recordBytes);
     }
     EXPECT_EQ(seen, (std::vector<std::string>{first, second}));
+}
+
+// A message file past the size the sender loads (a back-end queueing for a
+// terminal that is away all evening) is left whole: removing its first
+// record never writes back a file cut to that size.
+TEST(ShortMessageFiles, AFileTooLargeToLoadIsNeverCutShort) {
+    TestSite site(TestSite::Cwd::kProgramFolder, TestSite::Runtime::kInherited);
+    const std::string swap = site / "Swap";
+    const std::string text(40, 'm');
+    QueueShortMessage(nullptr, swap, 1, 9, reinterpret_cast<const uint8_t*>(text.c_str()));
+    auto record = FirstShortMessage(swap, 9);
+    ASSERT_TRUE(record);
+    const std::string path = ShortMessagePath(swap, 9);
+    const std::string tail((1 << 20) + 10, 'z');
+    ASSERT_TRUE(AppendWhole(path, tail.data(), tail.size()));
+    struct stat before {};
+    ASSERT_EQ(0, stat(path.c_str(), &before));
+    std::atomic<uint32_t> pending{2};
+    FinishShortMessage(swap, 9, pending, record->recordBytes);
+    struct stat after {};
+    ASSERT_EQ(0, stat(path.c_str(), &after));
+    EXPECT_EQ(before.st_size, after.st_size);
+    EXPECT_EQ(pending.load(), 2u);
 }
 
 }  // namespace

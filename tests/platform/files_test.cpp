@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #include "tests/common/test_support.h"
@@ -101,6 +102,22 @@ TEST_F(FilesTest, WholeWritesFailOnAFullDiskWithoutAPiece) {
     EXPECT_FALSE(appended);
     EXPECT_EQ("ab\r\ncd\r\n", ReadBytes(dir_ / "DX"));
     EXPECT_FALSE(written);
+}
+
+// A file is read whole or not at all: one a byte over the bound, or one that
+// spans several reads and then passes it, is refused rather than cut short.
+TEST_F(FilesTest, ReadWholeFileGivesAllOrNothing) {
+    const std::string big(20000, 'x');  // more than one read's chunk
+    ASSERT_TRUE(WriteWholeFile(dir_ / "big", big.data(), big.size()));
+    ASSERT_TRUE(WriteWholeFile(dir_ / "empty", "", 0));
+    EXPECT_EQ(big, ReadWholeFile(dir_ / "big", big.size()));
+    EXPECT_EQ("", ReadWholeFile(dir_ / "empty", 0));
+    errno = 0;
+    EXPECT_FALSE(ReadWholeFile(dir_ / "big", big.size() - 1));
+    EXPECT_EQ(EFBIG, errno);
+    EXPECT_FALSE(ReadWholeFile(dir_ / "big", 100));
+    EXPECT_FALSE(ReadWholeFile(dir_ / "missing", 100));
+    EXPECT_FALSE(ReadWholeFile(dir_.path(), 100));  // a folder
 }
 
 TEST_F(FilesTest, FindFileIgnoringCase) {

@@ -11,31 +11,6 @@
 
 namespace qm::backsim {
 
-std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    char chunk[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            return bytes;
-        }
-        if (bytes.size() + static_cast<size_t>(n) > maxBytes) {
-            return std::nullopt;
-        }
-        bytes.append(chunk, static_cast<size_t>(n));
-    }
-}
-
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
     return ReplaceFile(path, bytes.data(), bytes.size());
 }

@@ -8,8 +8,9 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
+
+#include "platform/files.h"  // ReadWholeFile
 
 namespace qm::backsim {
 
@@ -19,10 +20,6 @@ inline constexpr size_t kMaxExchangeFileBytes = 1024 * 1024;
 // Master-data files hold the whole menu; a large restaurant's dish table is
 // a few hundred kilobytes.
 inline constexpr size_t kMaxMasterDataBytes = 64 * 1024 * 1024;
-
-// The file's bytes; nullopt when it is missing, unreadable or larger than
-// maxBytes.
-std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes);
 
 // Replaces the file with exactly these bytes, as the manager replaces its
 // request files (ReplaceFile): a reader sees the old file or the new one.

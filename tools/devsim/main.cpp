@@ -100,7 +100,7 @@ std::optional<std::string> ReadSiteFile(const std::string& home, const char* nam
     if (found.empty()) {
         return std::nullopt;
     }
-    return qm::devsim::ReadSmallFile(dir + "/" + found, qm::devsim::kMaxSiteFileBytes);
+    return qm::ReadWholeFile(dir + "/" + found, qm::devsim::kMaxSiteFileBytes);
 }
 
 // Waits for SIGINT or SIGTERM until `until`; true if one came.
@@ -226,8 +226,7 @@ int main(int argc, char** argv) {
 
     std::optional<qm::devsim::Script> script;
     if (!options.scriptPath.empty()) {
-        const auto text =
-            qm::devsim::ReadSmallFile(options.scriptPath, qm::devsim::kMaxSiteFileBytes);
+        const auto text = qm::ReadWholeFile(options.scriptPath, qm::devsim::kMaxSiteFileBytes);
         if (!text) {
             std::fprintf(stderr, "qm-devsim: cannot read %s\n", options.scriptPath.c_str());
             return 2;

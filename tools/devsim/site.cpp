@@ -1,8 +1,5 @@
 #include "tools/devsim/site.h"
 
-#include <array>
-#include <fstream>
-
 namespace qm::devsim {
 
 namespace {
@@ -90,23 +87,6 @@ std::vector<SiteTerminal> ParseTerminals(std::string_view text) {
         terminals.push_back(SiteTerminal{Number(fields[0]), Number(fields[1])});
     });
     return terminals;
-}
-
-std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string content;
-    std::array<char, 4096> chunk{};
-    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
-        const size_t got = static_cast<size_t>(in.gcount());
-        if (content.size() + got > limit) {
-            return std::nullopt;
-        }
-        content.append(chunk.data(), got);
-    }
-    return content;
 }
 
 }  // namespace qm::devsim

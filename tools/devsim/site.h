@@ -40,8 +40,4 @@ std::vector<SiteStation> ParseStations(std::string_view text);
 // Lines without a host id are skipped.
 std::vector<SiteTerminal> ParseTerminals(std::string_view text);
 
-// Reads a whole file of at most `limit` bytes; nullopt if it cannot be read
-// or is larger.
-std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit);
-
 }  // namespace qm::devsim

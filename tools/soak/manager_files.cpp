@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
+#include "platform/files.h"
 #include "tools/pktlog/decode.h"
 
 namespace qm::soak {
@@ -98,15 +98,15 @@ bool ProgramFolder::Write(const std::string& name, const std::string& text) cons
     return static_cast<bool>(f);
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+// The manager's log of a long run is some tens of megabytes.
+std::string ReadLog(const std::string& path) {
+    return ReadWholeFile(path, size_t{1} << 30).value_or("");
 }
 
 // What the manager's log says about replies, per host id.
 ReplyReports ReadReplyReports(const std::string& logPath, std::map<std::string, uint64_t>* texts) {
     ReplyReports r;
-    std::istringstream in(ReadAll(logPath));
+    std::istringstream in(ReadLog(logPath));
     std::string line;
     while (std::getline(in, line)) {
         const size_t at = line.find("(HostID ");

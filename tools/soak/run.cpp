@@ -289,7 +289,7 @@ void Soak::QueueItem(SimTerminal& t) {
 
 void Soak::OnRequestNotice(uint8_t host) {
     const std::string txt = folder_ / "TXT";
-    const auto bytes = backsim::ReadWholeFile(txt + "/T" + std::to_string(host) + ".txt", 1 << 20);
+    const auto bytes = ReadWholeFile(txt + "/T" + std::to_string(host) + ".txt", 1 << 20);
     const auto request = bytes ? backsim::ParseRequestFile(*bytes) : std::nullopt;
     if (!request) {
         ++backEndErrors_;

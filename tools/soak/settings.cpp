@@ -1,8 +1,7 @@
 #include "tools/soak/settings.h"
+#include "platform/files.h"
 
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -121,13 +120,12 @@ std::optional<Settings> ParseSettings(std::string_view text, std::string* error)
 }
 
 std::optional<Settings> LoadSettings(const std::string& path, std::string* error) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
+    const std::optional<std::string> text = ReadWholeFile(path, 1 << 20);
+    if (!text) {
         *error = "cannot read " + path;
         return std::nullopt;
     }
-    const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    auto settings = ParseSettings(text, error);
+    auto settings = ParseSettings(*text, error);
     if (!settings)
         *error = path + ": " + *error;
     return settings;

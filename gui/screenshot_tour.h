@@ -23,7 +23,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/gui/main_window.h"
+#include "gui/main_window.h"
 
 namespace qm {
 

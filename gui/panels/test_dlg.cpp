@@ -1,4 +1,4 @@
-#include "panels/widgets/test_dlg.h"
+#include "gui/panels/test_dlg.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -6,7 +6,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "panels/widgets/terminal_picker.h"
+#include "gui/panels/terminal_picker.h"
 #include "platform/clock.h"
 
 namespace qm {

@@ -1,4 +1,4 @@
-#include "panels/widgets/terminal_picker.h"
+#include "gui/panels/terminal_picker.h"
 
 #include <QCheckBox>
 #include <QFrame>

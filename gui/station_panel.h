@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/site_context.h"
 #include "panels/panel_host.h"
+#include "site/site_context.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "app/gui/screenshot_tour.h"
+#include "gui/screenshot_tour.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -25,11 +25,11 @@
 #include <array>
 #include <cstdint>
 
-#include "app/gui/pictures.h"
-#include "app/gui/station_panel.h"
 #include "app/qm_dlg.h"
+#include "gui/panels/logon_dlg.h"
+#include "gui/pictures.h"
+#include "gui/station_panel.h"
 #include "panels/panel_host.h"
-#include "panels/widgets/logon_dlg.h"
 
 namespace qm {
 

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "app/gui/station_panel.h"
+#include "gui/station_panel.h"
 #include "platform/event.h"
 
 namespace qm {

@@ -1,4 +1,4 @@
-#include "app/gui/pictures.h"
+#include "gui/pictures.h"
 
 #include <QFont>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "panels/widgets/logon_dlg.h"
+#include "gui/panels/logon_dlg.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

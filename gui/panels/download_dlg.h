@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/site_context.h"
 #include "panels/download_panel.h"
 #include "panels/panel_host.h"
+#include "site/site_context.h"
 
 class QPushButton;
 class QSocketNotifier;

@@ -1,4 +1,4 @@
-#include "panels/widgets/dev_list_dlg.h"
+#include "gui/panels/dev_list_dlg.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "app/gui/window_loop.h"
+#include "gui/window_loop.h"
 
 #include <QApplication>
 #include <cstdlib>
@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "app/gui/main_window.h"
-#include "app/gui/screenshot_tour.h"
 #include "app/qm_app.h"
+#include "gui/main_window.h"
+#include "gui/panels/dev_list_dlg.h"
+#include "gui/panels/download_dlg.h"
+#include "gui/panels/test_dlg.h"
+#include "gui/screenshot_tour.h"
 #include "link/link_state.h"
-#include "panels/widgets/dev_list_dlg.h"
-#include "panels/widgets/download_dlg.h"
-#include "panels/widgets/test_dlg.h"
 
 namespace qm {
 namespace {

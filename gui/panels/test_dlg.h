@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "app/site_context.h"
 #include "panels/panel_host.h"
 #include "panels/test_panel.h"
+#include "site/site_context.h"
 
 class QPushButton;
 class QTableWidget;

@@ -1,4 +1,4 @@
-#include "app/gui/main_window.h"
+#include "gui/main_window.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

@@ -1,4 +1,4 @@
-#include "panels/widgets/download_dlg.h"
+#include "gui/panels/download_dlg.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -10,7 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "panels/widgets/terminal_picker.h"
+#include "gui/panels/terminal_picker.h"
 #include "platform/clock.h"
 
 namespace qm {

@@ -1,0 +1,36 @@
+# Checks that every source of every room includes only from the rooms below
+# it (cmake/rooms.cmake), and Qt only in the Qt room. Lists every offending
+# line and fails when there is one.
+#   cmake -DROOT=<source tree> -P cmake/check_rooms.cmake
+cmake_minimum_required(VERSION 3.22)
+if(NOT ROOT)
+    message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P check_rooms.cmake")
+endif()
+include(${CMAKE_CURRENT_LIST_DIR}/rooms.cmake)
+
+set(offences 0)
+foreach(room ${QM_ROOMS})
+    set(allowed ${room} ${QM_ROOM_USES_${room}})
+    file(GLOB_RECURSE sources ${ROOT}/${room}/*.cpp ${ROOT}/${room}/*.h)
+    foreach(source ${sources})
+        file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+        file(RELATIVE_PATH name ${ROOT} ${source})
+        foreach(line ${includes})
+            if(line MATCHES "#[ \t]*include[ \t]*\"([^/\"]+)/")
+                set(target ${CMAKE_MATCH_1})
+                if(target IN_LIST QM_ROOMS AND NOT target IN_LIST allowed)
+                    message("${name}: room ${room} includes from room ${target}: ${line}")
+                    math(EXPR offences "${offences} + 1")
+                endif()
+            elseif(line MATCHES "#[ \t]*include[ \t]*<(Q[A-Za-z]*)" AND NOT room IN_LIST QM_QT_ROOMS)
+                message("${name}: room ${room} includes Qt: ${line}")
+                math(EXPR offences "${offences} + 1")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+
+if(offences GREATER 0)
+    message(FATAL_ERROR "${offences} include(s) against the rooms' order")
+endif()
+message("every include follows the rooms' order")

@@ -1,0 +1,3 @@
+// Planted: Qt below the windows' room.
+#include <QWidget>
+#include <cstdint>
