@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/version.h"
 #include "tools/process/child_process.h"
 
@@ -108,15 +107,15 @@ TEST(ToolOptions, ManPagesNameEveryOption) {
     for (const Tool& tool : kTools) {
         if (!tool.manPage)
             continue;
-        std::ifstream in(dir + "/" + tool.name + ".1");
-        const std::string page((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
+        const std::string page = ReadWholeFile(dir + "/" + tool.name + ".1", 1 << 20).value_or("");
         ASSERT_FALSE(page.empty()) << tool.name;
+        // An entry of its own in OPTIONS, beyond the synopsis.
+        const size_t options = page.find("\n.SH OPTIONS");
+        ASSERT_NE(options, std::string::npos) << tool.name;
         for (const std::string& option : tool.options) {
             if (!option.starts_with("--"))
                 continue;
-            // An entry of its own in OPTIONS, beyond the synopsis.
-            EXPECT_NE(page.find("\n\\fB" + option + "\\fR"), std::string::npos)
+            EXPECT_NE(page.find("\\fB" + option + "\\fR", options), std::string::npos)
                 << option << " in the man page of " << tool.name;
         }
     }

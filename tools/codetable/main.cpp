@@ -6,11 +6,10 @@
 //   qm-codetable --update README    rewrite README's block
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/version.h"
 #include "tools/codetable/markdown.h"
 
@@ -29,26 +28,8 @@ constexpr char kUsage[] =
     "\n"
     "Exit status: 0 done, 1 the block differs, 2 a usage or file error.\n";
 
-std::optional<std::string> ReadAll(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return text.str();
-}
-
-bool WriteAll(const char* path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    return static_cast<bool>(out);
-}
-
 int Check(const char* path, bool update) {
-    const auto readme = ReadAll(path);
+    const auto readme = qm::ReadWholeFile(path, 16 << 20);
     if (!readme) {
         std::fprintf(stderr, "qm-codetable: cannot read %s\n", path);
         return 2;
@@ -67,7 +48,8 @@ int Check(const char* path, bool update) {
     if (line == 0)
         return 0;
     if (update) {
-        if (!WriteAll(path, *qm::codetable::ReplaceBlock(*readme, table))) {
+        const std::string updated = *qm::codetable::ReplaceBlock(*readme, table);
+        if (!qm::ReplaceFile(path, updated.data(), updated.size())) {
             std::fprintf(stderr, "qm-codetable: cannot write %s\n", path);
             return 2;
         }
