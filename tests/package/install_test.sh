@@ -2,9 +2,11 @@
 # `cmake --install` into a fresh folder puts every file in place, and a C
 # program built against the installed header and library, with nothing but
 # pkg-config's flags, drives the installed device simulator.
-#   install_test.sh CMAKE BUILD_DIR LIBDIR VERSION
+#   install_test.sh CMAKE BUILD_DIR LIBDIR VERSION [CFLAGS]
+# CFLAGS: what the C client needs beside pkg-config's flags (the sanitizer of
+# a sanitized build).
 set -euo pipefail
-cmake=$1 build=$2 libdir=$3 version=$4
+cmake=$1 build=$2 libdir=$3 version=$4 cflags=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d /tmp/qm-install-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
@@ -44,7 +46,8 @@ case "$flags" in
     *) echo "pkg-config gives '$flags'"; exit 1 ;;
 esac
 # As C, strictly: the header must not lean on C++ or on extensions.
-cc -std=c11 -Wall -Wextra -Werror -o "$dir/sdk_client" "$here/sdk_client.c" $flags
+# shellcheck disable=SC2086 # both are lists of flags
+cc -std=c11 -Wall -Wextra -Werror $cflags -o "$dir/sdk_client" "$here/sdk_client.c" $flags
 LD_LIBRARY_PATH=$dir/usr/$libdir "$dir/sdk_client" "$dir/usr/bin/qm-devsim"
 
 # An installed manager without QM_HOME does not take its bin folder for the
